@@ -1,0 +1,70 @@
+#include "app/Main_un.h"
+
+#include "render/Graph_un.h"
+#include "script/Lua_un.h"
+
+TMain* Main = nullptr;
+CGLScreen* GLScreen = nullptr;
+CLua* LuaHost = nullptr;
+
+TMain::TMain() {
+  ClientWidth = 800;
+  ClientHeight = 600;
+  BorderStyle = bsSingle;
+  Position = poScreenCenter;
+  SetCaption("Main");
+  Timer1.Interval = 55;
+  Timer1.SetEnabled(false);
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+  OnCreate = [this] { FormCreate(); };
+  OnDestroy = [this] { FormDestroy(); };
+  OnClick = [this] { FormClick(); };
+  OnMouseDown = [this](TMouseButton b, int x, int y) { FormMouseDown(b, x, y); };
+  OnMouseUp = [this](TMouseButton b, int x, int y) { FormMouseUp(b, x, y); };
+}
+
+TMain::~TMain() { DoDestroy(); }
+
+void TMain::FormCreate() {
+  GLScreen = new CGLScreen(Handle());
+  LuaHost = new CLua();
+  if (!LuaHost->LoadScript("Test.lua")) SetCaption(LuaHost->LastError());
+  Timer1.SetEnabled(true);
+}
+
+void TMain::FormDestroy() {
+  Timer1.SetEnabled(false);
+  delete LuaHost;
+  delete GLScreen;
+}
+
+void TMain::FormClick() {}
+
+void TMain::Timer1Timer() {
+  // A failed creation leaves the timer disabled, but a half-made pair must still never be used.
+  if (GLScreen == nullptr || LuaHost == nullptr) return;
+  GLScreen->BeginFrame();
+  LuaHost->DrawNodes();
+  GLScreen->EndFrame();
+}
+
+std::string MouseEventName(TMouseButton button, const char* action) {
+  const char* word = "";
+  switch (button) {
+    case mbLeft: word = "Left"; break;
+    case mbRight: word = "Right"; break;
+    case mbMiddle: word = "Middle"; break;
+    default: break;
+  }
+  return std::string(word) + action;
+}
+
+void TMain::MouseEvent(TMouseButton button, const char* action, int x, int y) {
+  if (LuaHost == nullptr) return;
+  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
+  LuaHost->MouseEvent(point, MouseEventName(button, action));
+}
+
+void TMain::FormMouseDown(TMouseButton button, int x, int y) { MouseEvent(button, "Press", x, y); }
+
+void TMain::FormMouseUp(TMouseButton button, int x, int y) { MouseEvent(button, "Release", x, y); }

@@ -1,0 +1,35 @@
+// The main window: it owns the screen and the script host, draws a frame on every tick of its
+// 55 ms timer and hands mouse presses and releases to the host as named events.
+#pragma once
+
+#include <memory>
+
+#include "platform/Platform.h"
+
+class CGLScreen;
+class CLua;
+
+class TMain : public TForm {
+ public:
+  TMain();
+  ~TMain() override;
+
+  TTimer Timer1{this};
+
+  void FormCreate();
+  void FormDestroy();
+  void FormClick();
+  void FormMouseDown(TMouseButton button, int x, int y);
+  void FormMouseUp(TMouseButton button, int x, int y);
+  void Timer1Timer();
+
+ private:
+  void MouseEvent(TMouseButton button, const char* action, int x, int y);
+};
+
+extern TMain* Main;
+extern CGLScreen* GLScreen;
+extern CLua* LuaHost;
+
+// The event name of a button and an action word: "LeftPress", "RightRelease", "Press", ...
+std::string MouseEventName(TMouseButton button, const char* action);

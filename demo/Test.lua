@@ -1,0 +1,75 @@
+-- Kestrune demo scene.
+--
+-- Every node is a Lua table with left, top, width and height (relative to its parent) and a set
+-- of pictures cut from textures. The program reads those fields on every frame, so moving a node
+-- is just writing to its table. Handlers are fields named "on" + event: onLeftPress,
+-- onLeftRelease, onRightPress, ... and receive (node, x, y).
+
+-- Textures: createTexture returns an index. The optional width and height are the units that
+-- picture source rectangles are measured in (here the image's own size in pixels).
+local sheet = createTexture("buttons.bmp", 256, 192) -- three buttons, raised and pressed
+local sky = createTexture("backdrop.jpg")            -- the whole image, no source rectangle
+local ball = createTexture("ball.tga", 64, 64)
+
+-- The root node is the global `root`. Give it the whole window and a backdrop picture.
+root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
+root.createPicture("sky", sky)
+root.setPicture("sky")
+
+-- A menu: one parent node, three button children. Each button has two pictures cut from the
+-- same texture with source rectangles (left, top, width, height in the texture's units).
+local menu = root.createNode{ id = "menu", left = 40, top = 60, width = 128, height = 232 }
+local names = { "circle", "square", "triangle" }
+
+for i, name in ipairs(names) do
+  local row = (i - 1) * 64
+  local button = menu.createNode{ id = name, left = 0, top = (i - 1) * 84, width = 128, height = 64 }
+  button.createPicture("up", sheet, 0, row, 128, 64)
+  button.createPicture("down", sheet, 128, row, 128, 64)
+  button.setPicture("up")
+
+  -- Node functions are called with a dot; the handler gets its own node table as `self`.
+  function button:onLeftPress(x, y)
+    self.setPicture("down")
+    print("pressed", self.id, x, y)
+  end
+
+  function button:onLeftRelease(x, y)
+    self.setPicture("up")
+    print("released", self.id, x, y)
+  end
+end
+
+-- A release away from the button it was pressed on still reaches the root (the left button is
+-- followed outside the window too): put every button back up.
+function root:onLeftRelease(x, y)
+  for _, name in ipairs(names) do
+    menu.getNode(name).setPicture("up")
+  end
+end
+
+-- Nested nodes: a ball carrying a small moon. The moon's position is relative to the ball, so
+-- moving the ball moves both. A click on either moves the pair along the hills.
+local orbit = root.createNode{ id = "orbit", left = 300, top = 380, width = 96, height = 96 }
+orbit.createPicture("ball", ball)
+orbit.setPicture("ball")
+
+local moon = orbit.createNode{ id = "moon", left = 84, top = -20, width = 32, height = 32 }
+moon.createPicture("small", ball, 8, 8, 48, 48) -- the middle of the ball picture
+moon.setPicture("small")
+
+local function step()
+  orbit.left = orbit.left + 60
+  if orbit.left > 680 then orbit.left = 220 end
+  print("moved", "orbit", orbit.left, orbit.top)
+end
+
+function orbit:onLeftPress() step() end
+function moon:onLeftPress() step() end
+
+-- A right click anywhere names the deepest node that has no handler of its own for it.
+function root:onRightPress(x, y)
+  print("right", x, y)
+end
+
+print("ready", #names, "buttons")

@@ -1,0 +1,213 @@
+#include "Harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+std::string ProgramPath() { return std::string(KESTRUNE_BINARY_DIR) + "/kestrune"; }
+
+}  // namespace
+
+std::string Capture(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("cannot run: " + command);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  int rc = pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+XServer::XServer() {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(fds[0]);
+    std::string fd = std::to_string(fds[1]);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  char buffer[32] = {};
+  ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+  close(fds[0]);
+  if (n <= 0) throw std::runtime_error("Xvfb did not start");
+  display_ = ":" + std::string(buffer, n);
+  while (!display_.empty() && display_.back() == '\n') display_.pop_back();
+}
+
+XServer::~XServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+Program::Program(const XServer& server, const char* script) : server_(server) {
+  char pattern[] = "/tmp/kestrune-e2e-XXXXXX";
+  folder_ = mkdtemp(pattern);
+  if (script != nullptr) WriteFile("Test.lua", script);
+}
+
+Program::~Program() {
+  if (pid_ > 0 && exitStatus_ < 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::system(("rm -rf '" + folder_ + "'").c_str());
+}
+
+void Program::WriteFile(const std::string& name, const std::string& bytes) const {
+  std::ofstream(folder_ + "/" + name, std::ios::binary) << bytes;
+}
+
+void Program::Start() {
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(folder_.c_str()) != 0) _exit(126);
+    setenv("DISPLAY", server_.Display().c_str(), 1);
+    std::string err = folder_ + "/stderr.txt";
+    FILE* f = freopen(err.c_str(), "w", stderr);
+    (void)f;
+    execl(ProgramPath().c_str(), "kestrune", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+}
+
+bool Program::WaitForWindow() {
+  for (int i = 0; i < 100; ++i) {
+    int status = 0;
+    std::string id = Capture(server_.Env() + "xdotool search --pid " + std::to_string(pid_) +
+                                 " --classname kestrune 2>/dev/null | head -n 1",
+                             &status);
+    if (!id.empty()) {
+      window_ = id;
+      return true;
+    }
+    Sleep(100);
+  }
+  return false;
+}
+
+std::string Program::Caption() const {
+  return Capture(server_.Env() + "xdotool getwindowname " + window_ + " 2>/dev/null");
+}
+
+std::string Program::WaitForCaption(const std::string& expected, int milliseconds) const {
+  std::string seen;
+  for (int waited = 0; waited <= milliseconds; waited += 50) {
+    seen = Caption();
+    if (seen == expected) break;
+    Sleep(50);
+  }
+  return seen;
+}
+
+std::string Program::WaitForCaptionChange(const std::string& previous, int milliseconds) const {
+  std::string seen;
+  for (int waited = 0; waited <= milliseconds; waited += 50) {
+    seen = Caption();
+    if (seen != previous) break;
+    Sleep(50);
+  }
+  return seen;
+}
+
+int Program::Xdo(const std::string& args) const {
+  int status = 0;
+  Capture(server_.Env() + "xdotool " + args + " 2>&1", &status);
+  return status;
+}
+
+void Program::MoveTo(int x, int y) const {
+  Xdo("mousemove --window " + window_ + " " + std::to_string(x) + " " + std::to_string(y));
+}
+
+void Program::Origin(int* x, int* y) const {
+  std::string geometry =
+      Capture(server_.Env() + "xdotool getwindowgeometry --shell " + window_);
+  *x = *y = 0;
+  std::sscanf(geometry.c_str() + geometry.find("X="), "X=%d", x);
+  std::sscanf(geometry.c_str() + geometry.find("Y="), "Y=%d", y);
+}
+
+Rgb Program::Pixel(int x, int y) const {
+  std::string command = server_.Env() + "import -window " + window_ + " -crop 1x1+" +
+                        std::to_string(x) + "+" + std::to_string(y) +
+                        " -depth 8 txt:- 2>/dev/null | tail -n 1";
+  std::string line = Capture(command);
+  // "0,0: (255,0,0)  #FF0000  red"
+  Rgb c{-1, -1, -1};
+  auto open = line.find('(');
+  if (open != std::string::npos) std::sscanf(line.c_str() + open, "(%d,%d,%d", &c.r, &c.g, &c.b);
+  return c;
+}
+
+int Program::WaitForExit(int milliseconds) {
+  for (int waited = 0; waited <= milliseconds; waited += 20) {
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return exitStatus_;
+    }
+    Sleep(20);
+  }
+  return -1;
+}
+
+bool Program::Running() {
+  if (exitStatus_ >= 0) return false;
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+  }
+  return true;
+}
+
+std::string Program::Stderr() const { return Capture("cat '" + folder_ + "/stderr.txt'"); }
+
+std::string SolidBmp(int width, int height, Rgb colour) {
+  int row = (width * 3 + 3) / 4 * 4;
+  int size = row * height;
+  std::string bytes;
+  auto put16 = [&](int v) { bytes += char(v & 255); bytes += char((v >> 8) & 255); };
+  auto put32 = [&](int v) { put16(v & 0xFFFF); put16((v >> 16) & 0xFFFF); };
+  bytes += "BM";
+  put32(54 + size); put32(0); put32(54);
+  put32(40); put32(width); put32(height); put16(1); put16(24); put32(0); put32(size);
+  put32(2835); put32(2835); put32(0); put32(0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      bytes += char(colour.b); bytes += char(colour.g); bytes += char(colour.r);
+    }
+    bytes.append(row - width * 3, '\0');
+  }
+  return bytes;
+}
+
+}  // namespace e2e

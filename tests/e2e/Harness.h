@@ -1,0 +1,79 @@
+// Drives the real program from outside: its own Xvfb server, a temporary working folder with a
+// test script, xdotool for the pointer and the caption, and ImageMagick's import for pixels.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Runs a shell command and returns what it printed on stdout, without the final line break.
+std::string Capture(const std::string& command, int* status = nullptr);
+
+// A private X server, so tests can run side by side without sharing a pointer.
+class XServer {
+ public:
+  XServer();
+  ~XServer();
+  const std::string& Display() const { return display_; }
+  // Prefixes a command with DISPLAY=...
+  std::string Env() const { return "DISPLAY=" + display_ + " "; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+struct Rgb {
+  int r, g, b;
+};
+
+class Program {
+ public:
+  // Writes `script` as Test.lua into a new temporary folder (unless `script` is null) and
+  // starts the program there, on `server`.
+  Program(const XServer& server, const char* script);
+  ~Program();
+
+  const std::string& Folder() const { return folder_; }
+  void WriteFile(const std::string& name, const std::string& bytes) const;
+
+  void Start();
+  // Waits for the main window; false when none appeared within ten seconds.
+  bool WaitForWindow();
+  std::string Window() const { return window_; }
+
+  std::string Caption() const;
+  // Polls the caption until it equals `expected` (or the wait ends); returns the last seen.
+  std::string WaitForCaption(const std::string& expected, int milliseconds = 5000) const;
+  // Polls until the caption is something other than `previous`.
+  std::string WaitForCaptionChange(const std::string& previous, int milliseconds = 5000) const;
+
+  // xdotool with the display set; `args` follow the command name.
+  int Xdo(const std::string& args) const;
+  // Moves the pointer to a client position of the main window.
+  void MoveTo(int x, int y) const;
+  // The window's position on the screen.
+  void Origin(int* x, int* y) const;
+  Rgb Pixel(int x, int y) const;
+
+  // Waits for the process to end; returns its exit status, or -1 when it did not end in time.
+  int WaitForExit(int milliseconds = 10000);
+  bool Running();
+  std::string Stderr() const;
+
+ private:
+  const XServer& server_;
+  std::string folder_;
+  std::string window_;
+  pid_t pid_ = -1;
+  int exitStatus_ = -1;
+};
+
+// A 24-bit bottom-up BMP of one colour, as any painting program writes it.
+std::string SolidBmp(int width, int height, Rgb colour);
+
+}  // namespace e2e

@@ -1,0 +1,210 @@
+// The whole program, started as a user starts it, driven with a real pointer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Harness.h"
+
+using e2e::Program;
+using e2e::Rgb;
+using e2e::XServer;
+
+namespace {
+
+// Every event the root receives is appended to a log shown in the caption.
+const char* kEventLog = R"(
+root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
+local log = {}
+local function record(tag)
+  return function(self, x, y)
+    log[#log + 1] = tag .. " " .. x .. "," .. y
+    print(table.concat(log, ";"))
+  end
+end
+root.onLeftPress = record("LP")
+root.onLeftRelease = record("LR")
+root.onRightPress = record("RP")
+root.onRightRelease = record("RR")
+root.onMiddlePress = record("MP")
+root.onMiddleRelease = record("MR")
+)";
+
+std::string Logged(const std::string& events) { return "print 1 args (STR " + events + ")"; }
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  XServer server_;
+};
+
+TEST_F(ProgramTest, WithoutAScriptTheCaptionSaysSoAndFramesAreDrawn) {
+  Program program(server_, nullptr);
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  EXPECT_EQ(program.WaitForCaption("test.lua: file not found"), "test.lua: file not found");
+  // The frames clear the client area to black, over the window's grey background.
+  Rgb c{};
+  for (int i = 0; i < 50 && !(c.r == 0 && c.g == 0 && c.b == 0); ++i) c = program.Pixel(400, 300);
+  EXPECT_EQ(c.r + c.g + c.b, 0);
+}
+
+TEST_F(ProgramTest, ScriptsSetTheCaptionOnlyThroughPrint) {
+  {
+    Program quiet(server_, "local x = 1 + 1\n");
+    quiet.Start();
+    ASSERT_TRUE(quiet.WaitForWindow()) << quiet.Stderr();
+    e2e::Capture("sleep 0.3");
+    EXPECT_EQ(quiet.Caption(), "Main");
+  }
+  Program talking(server_, "print('hi', 2, true, nil)\n");
+  talking.Start();
+  ASSERT_TRUE(talking.WaitForWindow()) << talking.Stderr();
+  EXPECT_EQ(talking.WaitForCaption("print 4 args (STR hi) (NUM 2) (BOOL -1) (NIL)"),
+            "print 4 args (STR hi) (NUM 2) (BOOL -1) (NIL)");
+}
+
+TEST_F(ProgramTest, ASyntaxErrorIsShownWithTheLowerCasedScriptPath) {
+  Program program(server_, "x = = 1\n");
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  std::string caption = program.WaitForCaptionChange("Main");
+  EXPECT_EQ(caption.rfind("test.lua:1:", 0), 0u) << caption;
+}
+
+TEST_F(ProgramTest, NodesMadeBeforeARuntimeErrorAreStillDrawn) {
+  Program program(server_,
+                  "local t = createTexture('red.bmp')\n"
+                  "local n = root.createNode{ left = 100, top = 100, width = 200, height = 100 }\n"
+                  "n.createPicture('p', t)\n"
+                  "n.setPicture('p')\n"
+                  "error('boom')\n");
+  program.WriteFile("red.bmp", e2e::SolidBmp(8, 8, {255, 0, 0}));
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  EXPECT_EQ(program.WaitForCaptionChange("Main"), "test.lua:5: boom");
+  Rgb inside{};
+  for (int i = 0; i < 50 && inside.r != 255; ++i) inside = program.Pixel(200, 150);
+  EXPECT_EQ(inside.r, 255);
+  EXPECT_EQ(inside.g, 0);
+  Rgb outside = program.Pixel(50, 50);
+  EXPECT_EQ(outside.r, 0);
+}
+
+TEST_F(ProgramTest, PressesAndReleasesArriveWithClientCoordinates) {
+  Program program(server_, kEventLog);
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  program.MoveTo(10, 20);
+  program.Xdo("click 1");
+  EXPECT_EQ(program.WaitForCaption(Logged("LP 10,20;LR 10,20")), Logged("LP 10,20;LR 10,20"));
+  program.Xdo("click 3");
+  std::string both = "LP 10,20;LR 10,20;RP 10,20;RR 10,20";
+  EXPECT_EQ(program.WaitForCaption(Logged(both)), Logged(both));
+  // Modifier keys change neither the name nor the position.
+  program.MoveTo(799, 599);
+  program.Xdo("keydown shift click 2 keyup shift");
+  std::string middle = both + ";MP 799,599;MR 799,599";
+  EXPECT_EQ(program.WaitForCaption(Logged(middle)), Logged(middle));
+}
+
+TEST_F(ProgramTest, ADoubleClickIsTwoPressesAndTwoReleases) {
+  Program program(server_, kEventLog);
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  program.MoveTo(300, 200);
+  program.Xdo("click --repeat 2 --delay 80 1");
+  std::string events = "LP 300,200;LR 300,200;LP 300,200;LR 300,200";
+  EXPECT_EQ(program.WaitForCaption(Logged(events)), Logged(events));
+}
+
+TEST_F(ProgramTest, OnlyTheLeftReleaseIsFollowedOutsideTheWindow) {
+  Program program(server_, kEventLog);
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  int ox = 0, oy = 0;
+  program.Origin(&ox, &oy);
+  ASSERT_GT(ox, 10);
+  ASSERT_GT(oy, 10);
+
+  // A right press inside, released outside: no release arrives.
+  program.MoveTo(5, 5);
+  program.Xdo("mousedown 3");
+  program.Xdo("mousemove 2 2");
+  program.Xdo("mouseup 3");
+  EXPECT_EQ(program.WaitForCaption(Logged("RP 5,5")), Logged("RP 5,5"));
+
+  // A left press inside, released outside: the release arrives with outside coordinates.
+  program.MoveTo(5, 5);
+  program.Xdo("mousedown 1");
+  program.Xdo("mousemove 2 2");
+  program.Xdo("mouseup 1");
+  std::string events = "RP 5,5;LP 5,5;LR " + std::to_string(2 - ox) + "," + std::to_string(2 - oy);
+  EXPECT_EQ(program.WaitForCaption(Logged(events)), Logged(events));
+}
+
+TEST_F(ProgramTest, ALoadersMessageBoxLeavesTheWindowTicking) {
+  // A TGA the loaders refuse, loaded from a click handler. While its message box is open, the
+  // frames go on (they read `left` through the metatable) and clicks are still delivered.
+  Program program(server_, R"(
+root.setAttr{ width = 800, height = 600 }
+local reads = 0
+local probe = root.createNode()
+setmetatable(probe, { __index = function(t, k) if k == 'left' then reads = reads + 1 end end })
+function root:onLeftPress() createTexture('packed.tga') end
+function root:onRightPress() print('reads', reads) end
+)");
+  std::string tga(18, '\0');
+  tga[2] = 10;  // run-length encoded
+  tga[12] = 4;
+  tga[14] = 4;
+  tga[16] = 24;
+  program.WriteFile("packed.tga", tga + std::string(64, '\x7f'));
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+
+  std::string box;
+  for (int i = 0; i < 100 && box.empty(); ++i) {
+    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
+    if (box.empty()) e2e::Capture("sleep 0.05");
+  }
+  ASSERT_FALSE(box.empty()) << "no message box";
+
+  program.MoveTo(400, 300);
+  program.Xdo("click 3");
+  std::string first = program.WaitForCaptionChange("Main");
+  e2e::Capture("sleep 0.4");
+  program.Xdo("click 3");
+  std::string second = program.WaitForCaptionChange(first);
+  int a = 0, b = 0;
+  ASSERT_EQ(std::sscanf(first.c_str(), "print 2 args (STR reads) (NUM %d)", &a), 1) << first;
+  ASSERT_EQ(std::sscanf(second.c_str(), "print 2 args (STR reads) (NUM %d)", &b), 1) << second;
+  EXPECT_GT(b, a) << "no frame was drawn while the message box was open";
+
+  program.Xdo("key --window " + box.substr(0, box.find('\n')) + " Return");
+  for (int i = 0; i < 100 && !box.empty(); ++i) {
+    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
+    if (!box.empty()) e2e::Capture("sleep 0.05");
+  }
+  EXPECT_TRUE(box.empty()) << "the box did not close on Enter";
+  EXPECT_TRUE(program.Running());
+}
+
+TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
+  Program program(server_, "print('bye')\n");
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  program.Xdo("windowclose " + program.Window());
+  EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
+}
+
+TEST(ProgramWithoutDisplay, SaysSoAndFails) {
+  int status = 0;
+  std::string err = e2e::Capture("env -u DISPLAY " + std::string(KESTRUNE_BINARY_DIR) +
+                                     "/kestrune 2>&1 >/dev/null",
+                                 &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(err.find("display"), std::string::npos) << err;
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG) and a ball (TGA).
+
+Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP and TGA
+are written directly; the JPEG is encoded by ImageMagick's convert from a PPM. Run it from the
+project root: tools/make_demo_images.py [output folder, default demo/].
+"""
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+
+def canvas(width, height, colour):
+    return [[list(colour) for _ in range(width)] for _ in range(height)]
+
+
+def blend(a, b, t):
+    return [int(round(a[i] + (b[i] - a[i]) * t)) for i in range(3)]
+
+
+def fill_rect(img, x0, y0, x1, y1, colour):
+    for y in range(max(0, y0), min(len(img), y1)):
+        for x in range(max(0, x0), min(len(img[0]), x1)):
+            img[y][x] = list(colour)
+
+
+def write_bmp(path, img):
+    """24-bit, bottom-up, 40-byte info header, rows padded to four bytes."""
+    height, width = len(img), len(img[0])
+    row = width * 3
+    pad = (4 - row % 4) % 4
+    data = bytearray()
+    for y in range(height - 1, -1, -1):
+        for r, g, b in img[y]:
+            data += bytes((b, g, r))
+        data += b"\0" * pad
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
+def write_tga(path, img):
+    """Uncompressed 24-bit true colour, bottom-left origin, no image ID."""
+    height, width = len(img), len(img[0])
+    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24, 0)
+    data = bytearray()
+    for y in range(height - 1, -1, -1):
+        for r, g, b in img[y]:
+            data += bytes((b, g, r))
+    with open(path, "wb") as f:
+        f.write(header + data)
+
+
+def write_jpeg(path, img):
+    height, width = len(img), len(img[0])
+    with tempfile.NamedTemporaryFile(suffix=".ppm", delete=False) as f:
+        f.write(b"P6 %d %d 255\n" % (width, height))
+        f.write(bytes(c for row in img for px in row for c in px))
+        ppm = f.name
+    try:
+        subprocess.run(["convert", ppm, "-quality", "90", path], check=True)
+    finally:
+        os.unlink(ppm)
+
+
+def button_sheet():
+    """Three buttons, one per row; the left column is the raised face, the right the pressed."""
+    w, h = 128, 64
+    img = canvas(2 * w, 3 * h, (0, 0, 0))
+    glyph_colours = [(214, 64, 52), (58, 160, 72), (52, 96, 214)]
+    for row in range(3):
+        for pressed in (0, 1):
+            ox, oy = pressed * w, row * h
+            top, bottom = ((236, 236, 240), (176, 178, 190)) if not pressed else \
+                ((150, 152, 166), (204, 206, 214))
+            for y in range(h):
+                shade = blend(top, bottom, y / (h - 1))
+                fill_rect(img, ox, oy + y, ox + w, oy + y + 1, shade)
+            # A bevel: light edge on top/left when raised, dark when pressed.
+            light, dark = ((255, 255, 255), (90, 92, 104)) if not pressed else \
+                ((90, 92, 104), (255, 255, 255))
+            fill_rect(img, ox, oy, ox + w, oy + 3, light)
+            fill_rect(img, ox, oy, ox + 3, oy + h, light)
+            fill_rect(img, ox, oy + h - 3, ox + w, oy + h, dark)
+            fill_rect(img, ox + w - 3, oy, ox + w, oy + h, dark)
+            cx, cy = ox + w // 2 + 2 * pressed, oy + h // 2 + 2 * pressed
+            colour = glyph_colours[row]
+            for y in range(oy + 6, oy + h - 6):
+                for x in range(ox + 6, ox + w - 6):
+                    dx, dy = x - cx, y - cy
+                    if row == 0:
+                        inside = dx * dx + dy * dy <= 18 * 18
+                    elif row == 1:
+                        inside = abs(dx) <= 17 and abs(dy) <= 17
+                    else:
+                        inside = -18 <= dy <= 16 and abs(dx) <= (dy + 18) * 0.6
+                    if inside:
+                        img[y][x] = list(colour)
+    return img
+
+
+def backdrop():
+    """A dusk sky over two rows of hills, with a few stars."""
+    w, h = 512, 384
+    img = canvas(w, h, (0, 0, 0))
+    for y in range(h):
+        sky = blend((18, 24, 64), (226, 132, 92), (y / h) ** 1.6)
+        fill_rect(img, 0, y, w, y + 1, sky)
+    seed = 7
+    for _ in range(60):
+        seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
+        x = seed % w
+        seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
+        y = seed % (h // 2)
+        img[y][x] = [255, 250, 230]
+    for x in range(w):
+        far = int(h * 0.62 + 22 * math.sin(x / 47.0) + 9 * math.sin(x / 13.0))
+        near = int(h * 0.78 + 30 * math.sin(x / 71.0 + 1.3))
+        fill_rect(img, x, far, x + 1, h, (72, 60, 96))
+        fill_rect(img, x, near, x + 1, h, (34, 40, 58))
+    return img
+
+
+def ball():
+    """A shaded ball on a dark tile, lit from the top left."""
+    size = 64
+    img = canvas(size, size, (28, 30, 44))
+    c = (size - 1) / 2
+    for y in range(size):
+        for x in range(size):
+            dx, dy = (x - c) / 30.0, (y - c) / 30.0
+            d2 = dx * dx + dy * dy
+            if d2 <= 1.0:
+                z = math.sqrt(1.0 - d2)
+                light = max(0.0, (-0.5 * dx - 0.6 * dy + 0.62 * z))
+                base = blend((150, 40, 20), (255, 196, 64), light)
+                spec = max(0.0, light - 0.85) * 6
+                img[y][x] = blend(base, (255, 255, 255), min(1.0, spec))
+    return img
+
+
+def main():
+    out = sys.argv[1] if len(sys.argv) > 1 else "demo"
+    os.makedirs(out, exist_ok=True)
+    write_bmp(os.path.join(out, "buttons.bmp"), button_sheet())
+    write_jpeg(os.path.join(out, "backdrop.jpg"), backdrop())
+    write_tga(os.path.join(out, "ball.tga"), ball())
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,174 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/Util_un.h"
+#include "script/Lua_un.h"
+#include "script/ProtectedRead.h"
+#include "script/ScriptFunctions.h"
+
+using namespace LuaBind;
+
+namespace {
+
+// The error value at the top as text: empty when it is neither a string nor a number.
+std::string ErrorValue(lua_State* L) {
+  const char* text = lua_tostring(L, -1);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+}  // namespace
+
+CLua::CLua() {
+  const intptr_t bound = BindLuaLibrary(std::string());
+  HitList = std::make_unique<CLuaNodeList>();
+  Root = std::make_unique<CLuaNode>(nullptr);
+  // Without the library nothing may call into it: the host stays, empty and inert, and says
+  // why whenever it is asked to run a script.
+  if (bound == -1) {
+    MissingInterpreter = "Lua library " + LuaLibraryName + ": file not found";
+    return;
+  }
+  if (bound == -2) {
+    MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot be loaded";
+    return;
+  }
+  LuaState = lua_open();
+  if (LuaState == nullptr) {
+    MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot create an interpreter";
+    return;
+  }
+  try {
+    luaL_openlibs(LuaState);
+    lua_register(LuaState, "print", LuaScript::print);
+    lua_register(LuaState, "createTexture", LuaScript::createTexture);
+    Root->CreateTable(LuaState, "root");
+    lua_pop(LuaState, 1);  // the root's table, which CreateTable leaves pushed
+    PrepareProtectedReads(LuaState);
+  } catch (...) {
+    lua_close(LuaState);
+    throw;
+  }
+}
+
+CLua::~CLua() {
+  HitList.reset();
+  if (LuaState != nullptr) lua_close(LuaState);
+  // The nodes go after the interpreter: closing it may still run script code that uses them.
+  Root.reset();
+}
+
+int CLua::ReadChunk(const std::string& resolvedPath, const std::string& path) {
+  // The file is read under the name it was found by, while the chunk is named after the
+  // lower-cased path: messages then begin with that path, as they would from luaL_loadfile.
+  const std::string chunkName = "@" + path;
+  std::FILE* file = std::fopen(resolvedPath.c_str(), "rb");
+  if (file == nullptr) {
+    lua_pushfstring(LuaState, "cannot open %s: %s", path.c_str(), std::strerror(errno));
+    return LUA_ERRFILE;
+  }
+  std::string text;
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
+  const bool failed = std::ferror(file) != 0;
+  const int readError = errno;
+  std::fclose(file);
+  if (failed) {
+    lua_pushfstring(LuaState, "cannot read %s: %s", path.c_str(), std::strerror(readError));
+    return LUA_ERRFILE;
+  }
+  // A first line starting with '#' is skipped, its line break kept so line numbers still
+  // count from the file's first line; a compiled chunk after it is read without it.
+  size_t start = 0;
+  if (!text.empty() && text[0] == '#') {
+    start = text.find('\n');
+    if (start == std::string::npos) start = text.size();
+    if (start + 1 < text.size() && text[start + 1] == LUA_SIGNATURE[0]) ++start;
+  }
+  return luaL_loadbuffer(LuaState, text.data() + start, text.size() - start, chunkName.c_str());
+}
+
+bool CLua::LoadScript(const std::string& fileName) {
+  try {
+    return RunScript(fileName);
+  } catch (const std::exception& error) {
+    // Out of memory, in practice: reported like any other failure, never raised.
+    ErrorText = error.what();
+    if (LuaState != nullptr) lua_settop(LuaState, 0);
+    return false;
+  }
+}
+
+bool CLua::RunScript(const std::string& fileName) {
+  const std::string resolved = ResolveDataPath(fileName);
+  const std::string path = AnsiLowerCase(resolved);
+  if (LuaState == nullptr) {
+    ErrorText = MissingInterpreter;
+    return false;
+  }
+  if (path.empty()) {
+    ErrorText = AnsiLowerCase(fileName) + ": file not found";
+    return false;
+  }
+
+  const int base = lua_gettop(LuaState);
+  const TLuaFile* entry = nullptr;
+  for (const TLuaFile& file : Files) {
+    if (file.FileName == path) {
+      entry = &file;
+      break;
+    }
+  }
+  if (entry == nullptr) {
+    if (ReadChunk(resolved, path) != 0) {
+      ErrorText = ErrorValue(LuaState);
+      lua_settop(LuaState, base);
+      return false;
+    }
+    TLuaFile file;
+    file.FileName = path;
+    file.ChunkRef = lua_ref(LuaState, true);
+    Files.push_back(file);
+    entry = &Files.back();
+  }
+
+  lua_getref(LuaState, entry->ChunkRef);
+  if (lua_pcall(LuaState, 0, LUA_MULTRET, 0) != 0) {
+    ErrorText = ErrorValue(LuaState);
+    lua_settop(LuaState, base);
+    return false;
+  }
+  // Whatever the chunk returned is of no use, and would pile up with every run.
+  lua_settop(LuaState, base);
+  ErrorText.clear();
+  return true;
+}
+
+std::string CLua::LastError() const {
+  return ErrorText;
+}
+
+void CLua::DrawNodes() {
+  if (LuaState == nullptr) return;
+  Root->Draw(LuaState);
+}
+
+void CLua::MouseEvent(const TFloatPoint& point, const std::string& name) {
+  if (LuaState == nullptr) return;
+  // A handler may run a message loop (a loader's message box) that delivers further events;
+  // those get a list of their own so this one's is not refilled under it.
+  CLuaNodeList nested;
+  CLuaNodeList& list = EventDepth == 0 ? *HitList : nested;
+  struct DepthGuard {
+    int& depth;
+    explicit DepthGuard(int& d) : depth(d) { ++depth; }
+    ~DepthGuard() { --depth; }
+  } guard(EventDepth);
+
+  list.Clear();
+  Root->CollectHits(point, list);
+  list.SortByDepth();
+  for (int32_t i = 0; i < list.Count; ++i)
+    if (list.Items[i]->OfferEvent(LuaState, name, point)) break;
+}

@@ -1,0 +1,230 @@
+#include "app/Main_un.h"
+#include "script/Lua_un.h"
+#include "script/ProtectedRead.h"
+#include "script/ScriptFunctions.h"
+
+using namespace LuaBind;
+
+CLuaNode::CLuaNode(CLuaNode* parent)
+    : Depth(parent != nullptr ? parent->Depth + 1 : 0),
+      Parent(parent),
+      TableRef(LUA_NOREF),
+      CurrentPicture(-1),
+      Rect{0, 0, 0, 0},
+      ScreenRect{0, 0, 0, 0} {}
+
+CLuaNode::~CLuaNode() {
+  // The subtree is taken apart from a work list, so every node is deleted without children
+  // and a deep chain does not nest destructors.
+  std::vector<CLuaNode*> pending;
+  pending.swap(Children);
+  while (!pending.empty()) {
+    CLuaNode* node = pending.back();
+    pending.pop_back();
+    pending.insert(pending.end(), node->Children.begin(), node->Children.end());
+    node->Children.clear();
+    delete node;
+  }
+}
+
+CLuaNode* CLuaNode::AddChild() {
+  auto child = std::make_unique<CLuaNode>(this);
+  child->ChildIndex = Children.size();
+  Children.push_back(child.get());
+  return child.release();
+}
+
+int CLuaNode::CreateTable(lua_State* L, const std::string& id) {
+  if (Parent != nullptr) {
+    lua_getref(L, Parent->TableRef);  // [P]
+    lua_pushstring(L, "nodes");
+    lua_gettable(L, -2);  // [P, nodes]
+    if (!lua_istable(L, -1)) {
+      lua_pop(L, 1);
+      lua_pushstring(L, "nodes");
+      lua_newtable(L);
+      lua_settable(L, -3);
+      lua_pushstring(L, "nodes");
+      lua_gettable(L, -2);
+    }
+    lua_pushnumber(L, luaL_getn(L, -1) + 1);  // [P, nodes, n+1]
+  }
+
+  lua_newtable(L);  // T
+  lua_pushstring(L, "id");
+  lua_pushstring(L, id.c_str());
+  lua_settable(L, -3);
+  lua_pushstring(L, "parent");
+  if (Parent != nullptr)
+    lua_getref(L, Parent->TableRef);
+  else
+    lua_pushnil(L);
+  lua_settable(L, -3);
+  lua_pushstring(L, "nodes");
+  lua_newtable(L);
+  lua_settable(L, -3);
+
+  static const struct {
+    const char* name;
+    lua_CFunction function;
+  } nodeFunctions[] = {
+      {"createNode", LuaScript::createNode}, {"getNode", LuaScript::getNode},
+      {"setAttr", LuaScript::setAttr},       {"createPicture", LuaScript::createPicture},
+      {"setPicture", LuaScript::setPicture}, {"getPicture", LuaScript::getPicture},
+  };
+  for (const auto& entry : nodeFunctions) {
+    lua_pushstring(L, entry.name);
+    lua_pushlightuserdata(L, this);
+    lua_pushcclosure(L, entry.function, 1);
+    lua_settable(L, -3);
+  }
+
+  TableRef = lua_ref(L, true);
+  lua_getref(L, TableRef);
+  if (Parent != nullptr) {
+    lua_settable(L, -3);  // nodes[n+1] = T
+    lua_pop(L, 2);
+  } else {
+    lua_setglobal(L, "root");
+  }
+  return PushTable(L);
+}
+
+int CLuaNode::PushTable(lua_State* L) {
+  lua_getref(L, TableRef);
+  return 1;
+}
+
+std::string CLuaNode::GetStringField(lua_State* L, const std::string& key) {
+  // A node whose table was never made (its creation raised half-way) has no fields, rather
+  // than making every search among its siblings fail on indexing nil.
+  if (TableRef == LUA_NOREF) return std::string();
+  PushTable(L);
+  lua_pushstring(L, key.c_str());
+  lua_gettable(L, -2);
+  std::string result;
+  if (lua_isstring(L, -1)) result = lua_tostring(L, -1);
+  lua_pop(L, 2);
+  return result;
+}
+
+CLuaNode* CLuaNode::NextInSubtree(CLuaNode* top) {
+  if (!Children.empty()) return Children.front();
+  CLuaNode* node = this;
+  while (node != top && node->Parent != nullptr) {
+    CLuaNode* parent = node->Parent;
+    size_t next = node->ChildIndex + 1;
+    if (next < parent->Children.size()) return parent->Children[next];
+    node = parent;
+  }
+  return nullptr;
+}
+
+CLuaNode* CLuaNode::FindNode(lua_State* L, const std::string& id, bool recursive) {
+  // Each node of the subtree, in pre-order, has its direct children compared: exactly the
+  // order of searching the children first and then each child's subtree in turn.
+  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
+    for (size_t i = 0; i < node->Children.size(); ++i) {
+      CLuaNode* child = node->Children[i];
+      if (child->GetStringField(L, "id") == id) return child;
+    }
+    if (!recursive) break;
+  }
+  return nullptr;
+}
+
+TLuaNodePicture& CLuaNode::AddPicture(const std::string& name) {
+  TLuaNodePicture picture;
+  picture.Name = name;
+  Pictures.push_back(std::move(picture));
+  return Pictures.back();
+}
+
+bool CLuaNode::SelectPicture(const std::string& name) {
+  if (name.empty()) {
+    CurrentPicture = -1;
+    return true;
+  }
+  for (size_t i = 0; i < Pictures.size(); ++i) {
+    if (Pictures[i].Name == name) {
+      CurrentPicture = static_cast<int32_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+TLuaNodePicture* CLuaNode::GetCurrentPicture() {
+  if (CurrentPicture < 0 || static_cast<size_t>(CurrentPicture) >= Pictures.size()) return nullptr;
+  return &Pictures[CurrentPicture];
+}
+
+TFloatRect CLuaNode::ReadRect(lua_State* L) {
+  static const char* const keys[4] = {"left", "top", "width", "height"};
+  float values[4];
+  PushTable(L);
+  int table = lua_gettop(L);
+  for (int i = 0; i < 4; ++i) {
+    lua_pushvalue(L, table);
+    lua_pushstring(L, keys[i]);
+    ProtectedGetTable(L);
+    values[i] = lua_isnumber(L, -1) ? static_cast<float>(lua_tonumber(L, -1)) : 0.0f;
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  return TFloatRect{values[0], values[1], values[2], values[3]};
+}
+
+void CLuaNode::Draw(lua_State* L) {
+  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
+    node->Rect = node->ReadRect(L);
+    if (node->Parent != nullptr) {
+      const TFloatRect& outer = node->Parent->ScreenRect;
+      node->ScreenRect = TFloatRect{outer.Left + node->Rect.Left, outer.Top + node->Rect.Top,
+                                    node->Rect.Width, node->Rect.Height};
+    } else {
+      node->ScreenRect = node->Rect;
+    }
+
+    const TLuaNodePicture* picture = node->GetCurrentPicture();
+    if (picture == nullptr || GLScreen == nullptr) continue;
+    // An index that names no texture draws nothing; the children still draw.
+    const TGLTexture* texture = GLScreen->GetTexture(picture->TextureIndex);
+    if (texture == nullptr) continue;
+    TFloatRect source{0, 0, 1, 1};
+    if (picture->HasSource) {
+      source = TFloatRect{
+          picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
+          picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
+    }
+    GLScreen->DrawPicture(*texture, node->ScreenRect, source);
+  }
+}
+
+void CLuaNode::CollectHits(const TFloatPoint& point, CLuaNodeList& list) {
+  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
+    const TFloatRect& r = node->ScreenRect;
+    if (point.X >= r.Left && point.X < r.Left + r.Width && point.Y >= r.Top &&
+        point.Y < r.Top + r.Height)
+      list.Push(node);
+  }
+}
+
+bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoint& point) {
+  // The stack goes back to this height, not to empty: a handler may run a message loop that
+  // delivers events while a script function's values are still on the stack.
+  int base = lua_gettop(L);
+  PushTable(L);
+  lua_pushstring(L, ("on" + name).c_str());
+  ProtectedGetTable(L);
+  if (!lua_isfunction(L, -1)) {
+    lua_settop(L, base);
+    return false;
+  }
+  PushTable(L);
+  lua_pushnumber(L, point.X);
+  lua_pushnumber(L, point.Y);
+  lua_pcall(L, 3, 0, 0);
+  lua_settop(L, base);
+  return true;
+}

@@ -1,0 +1,128 @@
+// The script host and what scripts build: the interpreter with its cache of compiled script
+// files, the tree of rectangular nodes that is drawn every frame, and the hit list through which
+// pointer events reach the nodes under the pointer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bind/LuaBind.h"
+#include "render/Graph_un.h"
+
+// One picture of a node: a texture, and optionally the part of it to show, in pixels of the
+// size the script declared for that texture.
+struct TLuaNodePicture {
+  std::string Name;
+  int32_t TextureIndex = 0;
+  bool HasSource = false;
+  TFloatRect Source{0, 0, 0, 0};
+};
+
+// One compiled script file of the host's cache.
+struct TLuaFile {
+  std::string FileName;  // resolved path, lower-cased: the cache key
+  int32_t ChunkRef;      // registry reference of the compiled chunk, never released
+};
+
+class CLuaNodeList;
+
+// A node of the scene. The host side keeps the structure, the pictures and the rectangles; the
+// script side is the node's Lua table, read afresh every frame.
+class CLuaNode {
+ public:
+  explicit CLuaNode(CLuaNode* parent);
+  ~CLuaNode();
+  CLuaNode(const CLuaNode&) = delete;
+  CLuaNode& operator=(const CLuaNode&) = delete;
+
+  CLuaNode* AddChild();
+  // Makes the node's table (id, parent, nodes and the node functions), links it into the
+  // parent's `nodes` or, for the root, the global `root`, and leaves it pushed. Returns 1.
+  int CreateTable(LuaBind::lua_State* L, const std::string& id);
+  // Pushes the node's table. Returns 1.
+  int PushTable(LuaBind::lua_State* L);
+  // The field as a string when it is a string or a number, else the empty string.
+  std::string GetStringField(LuaBind::lua_State* L, const std::string& key);
+  // The first child, in the order "all direct children, then each child's subtree in turn",
+  // whose id equals `id`; the subtrees are searched only when `recursive`.
+  CLuaNode* FindNode(LuaBind::lua_State* L, const std::string& id, bool recursive);
+
+  // The entry stays valid until the next AddPicture on this node.
+  TLuaNodePicture& AddPicture(const std::string& name);
+  // The empty name clears the current picture; otherwise the first picture of that name
+  // becomes current. False, with nothing changed, when there is none.
+  bool SelectPicture(const std::string& name);
+  TLuaNodePicture* GetCurrentPicture();
+
+  // left, top, width and height of the node's table; whatever is not a number counts as 0.
+  TFloatRect ReadRect(LuaBind::lua_State* L);
+  // Lays out and draws this node and its subtree, parents before children.
+  void Draw(LuaBind::lua_State* L);
+
+  // Pushes every node of this subtree whose last drawn rectangle holds the point, in pre-order.
+  void CollectHits(const TFloatPoint& point, CLuaNodeList& list);
+  // Calls the node's handler "on" + name as handler(table, X, Y) when it has one.
+  bool OfferEvent(LuaBind::lua_State* L, const std::string& name, const TFloatPoint& point);
+
+  int32_t Depth;
+  CLuaNode* Parent;
+  std::vector<CLuaNode*> Children;  // owned
+  int32_t TableRef;
+  std::vector<TLuaNodePicture> Pictures;
+  int32_t CurrentPicture;
+  TFloatRect Rect;
+  TFloatRect ScreenRect;
+
+ private:
+  // The next node of this subtree in pre-order, or null at its end. Trees may be as deep as a
+  // script likes, so they are walked with this instead of recursion.
+  CLuaNode* NextInSubtree(CLuaNode* top);
+
+  size_t ChildIndex = 0;  // position in Parent->Children
+};
+
+// The nodes under the pointer, sorted deepest first.
+class CLuaNodeList {
+ public:
+  CLuaNodeList();
+  ~CLuaNodeList();
+  CLuaNodeList(const CLuaNodeList&) = delete;
+  CLuaNodeList& operator=(const CLuaNodeList&) = delete;
+
+  void Clear();
+  void Push(CLuaNode* node);
+  void SortByDepth();
+  void QuickSort(int32_t first, int32_t last);
+
+  std::vector<CLuaNode*> Items;  // its length is the capacity; the nodes are not owned
+  int32_t Count = 0;
+};
+
+// The program's script host.
+class CLua {
+ public:
+  CLua();
+  ~CLua();
+  CLua(const CLua&) = delete;
+  CLua& operator=(const CLua&) = delete;
+
+  bool LoadScript(const std::string& fileName);
+  std::string LastError() const;
+  void DrawNodes();
+  void MouseEvent(const TFloatPoint& point, const std::string& name);
+
+  LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
+  std::string ErrorText;
+  std::unique_ptr<CLuaNode> Root;
+  std::vector<TLuaFile> Files;
+  std::unique_ptr<CLuaNodeList> HitList;
+
+ private:
+  bool RunScript(const std::string& fileName);
+  int ReadChunk(const std::string& resolvedPath, const std::string& path);
+
+  std::string MissingInterpreter;  // why there is no interpreter, for LoadScript to report
+  int EventDepth = 0;              // MouseEvent calls in progress (a handler may loop messages)
+};

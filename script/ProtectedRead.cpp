@@ -1,0 +1,53 @@
+#include "script/ProtectedRead.h"
+
+using namespace LuaBind;
+
+namespace {
+
+// Registry keys: the addresses are unique to this module.
+char GetterKey;
+char AnchoredKeysKey;
+
+int GetTableValue(lua_State* L) {
+  lua_gettable(L, 1);
+  return 1;
+}
+
+// The reading function lives in the registry: pushing it from there allocates nothing, while
+// lua_pushcfunction would make a new closure on every read.
+void PushGetter(lua_State* L) {
+  lua_pushlightuserdata(L, &GetterKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  if (lua_isfunction(L, -1)) return;
+  lua_pop(L, 1);
+  lua_pushcfunction(L, GetTableValue);
+  lua_pushlightuserdata(L, &GetterKey);
+  lua_pushvalue(L, -2);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+}  // namespace
+
+bool ProtectedGetTable(lua_State* L) {
+  PushGetter(L);
+  lua_insert(L, -3);
+  if (lua_pcall(L, 2, 1, 0) == 0) return true;
+  lua_pop(L, 1);
+  lua_pushnil(L);
+  return false;
+}
+
+void PrepareProtectedReads(lua_State* L) {
+  PushGetter(L);
+  lua_pop(L, 1);
+  // A key string that no table holds would be made anew, and dropped, on every read.
+  static const char* const keys[] = {"left", "top", "width", "height", "id"};
+  lua_pushlightuserdata(L, &AnchoredKeysKey);
+  lua_newtable(L);
+  int position = 1;
+  for (const char* key : keys) {
+    lua_pushstring(L, key);
+    lua_rawseti(L, -2, position++);
+  }
+  lua_rawset(L, LUA_REGISTRYINDEX);
+}

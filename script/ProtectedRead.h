@@ -1,0 +1,14 @@
+// Table reads that may run a script's metamethods outside any script call (while drawing, and
+// while looking for an event's handler). A metamethod that raises there must not end the
+// program: the read runs protected and its failure reads as nil.
+#pragma once
+
+#include "bind/LuaBind.h"
+
+// [.., table, key] -> [.., value], an ordinary read (metatables apply). When it raises, the
+// value is nil and the result false.
+bool ProtectedGetTable(LuaBind::lua_State* L);
+
+// Creates what ProtectedGetTable needs and keeps the keys that drawing reads alive, so that the
+// reads of a frame allocate nothing. The host calls it once; without it the first read does it.
+void PrepareProtectedReads(LuaBind::lua_State* L);

@@ -1,0 +1,45 @@
+// What scripts can call beyond Lua's standard libraries: the globals print and createTexture,
+// the six functions every node table carries, and the routines they share for checking their
+// arguments.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "bind/LuaBind.h"
+
+class CLuaNode;
+
+namespace LuaScript {
+
+// A list of Lua type codes, one per expected argument.
+using ArgPattern = std::initializer_list<int>;
+
+// True when the arguments have exactly the pattern's types (a string holding a number is a
+// string); with `exact` false, further arguments are allowed.
+bool ArgsMatch(LuaBind::lua_State* L, bool exact, ArgPattern pattern);
+// Raises the argument error for the first argument that breaks the pattern, or for the first
+// one beyond it. Called only when ArgsMatch failed for this pattern or one it covers.
+[[noreturn]] void RaiseArgError(LuaBind::lua_State* L, ArgPattern pattern);
+// Empties the function's stack. Returns 0.
+int ClearStack(LuaBind::lua_State* L);
+// The node a node function was made for.
+CLuaNode* UpvalueNode(LuaBind::lua_State* L);
+// "name N args" and one description per argument; empties the stack.
+std::string DescribeArgs(const std::string& name, LuaBind::lua_State* L);
+// Copies the string-keyed fields of the table below the top into the table at the top.
+void CopyTableFields(LuaBind::lua_State* L);
+
+// Globals.
+int print(LuaBind::lua_State* L);
+int createTexture(LuaBind::lua_State* L);
+
+// Node functions; their one upvalue is their node's address.
+int createNode(LuaBind::lua_State* L);
+int getNode(LuaBind::lua_State* L);
+int setAttr(LuaBind::lua_State* L);
+int createPicture(LuaBind::lua_State* L);
+int setPicture(LuaBind::lua_State* L);
+int getPicture(LuaBind::lua_State* L);
+
+}  // namespace LuaScript

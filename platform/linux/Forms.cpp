@@ -1,0 +1,417 @@
+// The form framework: top-level windows, timers, and the application object with its loop. One
+// thread does everything; the loop waits in poll() on the X connection until the next timer is
+// due.
+#include <X11/Xatom.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <stdexcept>
+
+#include "platform/Platform.h"
+#include "platform/linux/X11Backend.h"
+
+using namespace xbackend;
+
+namespace {
+
+std::vector<TTimer*>& Timers() {
+  static std::vector<TTimer*> timers;
+  return timers;
+}
+
+// Timers whose handler is running: a tick never re-enters its own handler (a handler that shows
+// a message box would otherwise get a new box every interval while the first is open).
+std::set<TTimer*>& TimersRunning() {
+  static std::set<TTimer*> running;
+  return running;
+}
+
+std::set<TForm::Native*>& LiveWindows() {
+  static std::set<TForm::Native*> windows;
+  return windows;
+}
+
+// Forms in creation order, and those whose destruction has begun: they get no more events.
+std::vector<TForm*>& Forms() {
+  static std::vector<TForm*> forms;
+  return forms;
+}
+
+std::set<TForm*>& FormsGoing() {
+  static std::set<TForm*> going;
+  return going;
+}
+
+bool TimerLive(TTimer* timer) {
+  return std::find(Timers().begin(), Timers().end(), timer) != Timers().end();
+}
+
+bool FormLive(TForm* form) {
+  return std::find(Forms().begin(), Forms().end(), form) != Forms().end() &&
+         !FormsGoing().count(form);
+}
+
+TForm::Native* NativeOfWindow(Window window) {
+  for (TForm::Native* native : LiveWindows())
+    if (native->window == window) return native;
+  return nullptr;
+}
+
+// Milliseconds until the first enabled timer is due (0 when overdue), or -1 when none is.
+int MsToNextTimer(int64_t now) {
+  int64_t next = -1;
+  for (TTimer* timer : Timers()) {
+    if (!timer->Enabled() || TimersRunning().count(timer)) continue;
+    if (next < 0 || timer->NextDue < next) next = timer->NextDue;
+  }
+  if (next < 0) return -1;
+  return static_cast<int>(std::max<int64_t>(0, next - now));
+}
+
+void FireDueTimers() {
+  std::vector<TTimer*> snapshot = Timers();
+  for (TTimer* timer : snapshot) {
+    if (!TimerLive(timer) || !timer->Enabled() || TimersRunning().count(timer)) continue;
+    int64_t now = NowMs();
+    if (timer->NextDue > now) continue;
+    // Missed ticks are dropped: at most one tick now, the next one an interval later.
+    int64_t interval = std::max<UINT>(timer->Interval, 1);
+    timer->NextDue += interval;
+    if (timer->NextDue <= now) timer->NextDue = now + interval;
+    if (!timer->OnTimer) continue;
+    TimersRunning().insert(timer);
+    Application->SafeCall(timer->OnTimer);
+    TimersRunning().erase(timer);
+    // A handler that overran its interval gets one tick as soon as the loop is idle again,
+    // not a burst: the line above resets the schedule from that tick.
+  }
+}
+
+bool InsideClient(TForm* form, int x, int y) {
+  return x >= 0 && y >= 0 && x < form->ClientWidth && y < form->ClientHeight;
+}
+
+void DispatchFormEvent(TForm::Native* native, XEvent& event) {
+  TForm* form = native->form;
+  const DisplayState& x = State();
+  switch (event.type) {
+    case ButtonPress:
+    case ButtonRelease: {
+      unsigned button = event.xbutton.button;
+      if (button >= 4 && button <= 7) return;  // the wheel is not a button
+      TMouseButton which = button == 1   ? mbLeft
+                           : button == 2 ? mbMiddle
+                           : button == 3 ? mbRight
+                                         : mbOther;
+      int px = event.xbutton.x, py = event.xbutton.y;
+      bool inside = InsideClient(form, px, py);
+      if (!FormLive(form)) return;
+      if (event.type == ButtonPress) {
+        // Presses outside arrive only while another button holds the implicit grab.
+        if (!inside) return;
+        if (which == mbLeft) native->leftDownInside = true;
+        if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(which, px, py); });
+        return;
+      }
+      // Only the left button keeps the pointer captured: its release is delivered wherever it
+      // happens, the others only inside the client area.
+      if (!inside && which != mbLeft) return;
+      bool click = which == mbLeft && inside && native->leftDownInside;
+      if (which == mbLeft) native->leftDownInside = false;
+      if (click && form->OnClick) Application->SafeCall(form->OnClick);
+      if (FormLive(form) && form->OnMouseUp)
+        Application->SafeCall([&] { form->OnMouseUp(which, px, py); });
+      return;
+    }
+    case ClientMessage:
+      if (event.xclient.message_type == x.wmProtocols &&
+          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow)
+        form->Close();
+      return;
+    case MapNotify:
+      native->mapped = true;
+      return;
+    case UnmapNotify:
+      native->mapped = false;
+      return;
+    case DestroyNotify:
+      if (event.xdestroywindow.window != native->window) return;
+      // Destroyed from outside: the form lives on without a window; closing the main form's
+      // window ends the loop as the close button does.
+      native->alive = false;
+      native->mapped = false;
+      ReleaseContextsOn(native->window);
+      if (form == Application->MainForm()) Application->Terminate();
+      return;
+    default:
+      return;
+  }
+}
+
+void DispatchEvent(XEvent& event) {
+  if (DispatchToHandler(event)) return;
+  if (TForm::Native* native = NativeOfWindow(event.xany.window)) DispatchFormEvent(native, event);
+}
+
+}  // namespace
+
+namespace xbackend {
+
+TForm::Native* FindWindow(HWND window) {
+  auto* native = reinterpret_cast<TForm::Native*>(window);
+  return LiveWindows().count(native) ? native : nullptr;
+}
+
+void PumpEvents(int maxWaitMs) {
+  Display* display = Dpy();
+  int untilTimer = MsToNextTimer(NowMs());
+  int wait = maxWaitMs < 0    ? untilTimer
+             : untilTimer < 0 ? maxWaitMs
+                              : std::min(maxWaitMs, untilTimer);
+  if (display) {
+    XFlush(display);
+    if (!XPending(display) && wait != 0) {
+      pollfd fd{ConnectionNumber(display), POLLIN, 0};
+      poll(&fd, 1, wait);
+    }
+    while (Dpy() && XPending(display)) {
+      XEvent event;
+      XNextEvent(display, &event);
+      DispatchEvent(event);
+    }
+  } else if (wait != 0) {
+    poll(nullptr, 0, wait < 0 ? 1000 : wait);
+  }
+  FireDueTimers();
+}
+
+}  // namespace xbackend
+
+// ---------------------------------------------------------------------------------------------
+// TTimer
+
+TTimer::TTimer(TForm* owner) : owner_(owner) {
+  Timers().push_back(this);
+}
+
+TTimer::~TTimer() {
+  Timers().erase(std::remove(Timers().begin(), Timers().end(), this), Timers().end());
+  TimersRunning().erase(this);
+}
+
+void TTimer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (enabled) NextDue = NowMs() + std::max<UINT>(Interval, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm
+
+TForm::TForm() {}
+
+TForm::~TForm() {
+  DoDestroy();
+  Forms().erase(std::remove(Forms().begin(), Forms().end(), this), Forms().end());
+  FormsGoing().erase(this);
+  if (!handle_) return;
+  Native* native = handle_;
+  handle_ = nullptr;
+  Display* display = Dpy();
+  if (display && native->window) {
+    ReleaseContextsOn(native->window);
+    if (native->alive) {
+      XDestroyWindow(display, native->window);
+      XFlush(display);
+    }
+  }
+  ForgetWindowDC(native);
+  LiveWindows().erase(native);
+  delete native;
+}
+
+HWND TForm::Handle() {
+  if (handle_) return reinterpret_cast<HWND>(handle_);
+  if (!OpenDisplay()) throw std::runtime_error(NoDisplayMessage());
+  Display* display = Dpy();
+  const DisplayState& x = State();
+  XSetWindowAttributes attributes;
+  attributes.background_pixel = x.buttonFace;
+  attributes.border_pixel = x.black;
+  attributes.colormap = x.colormap;
+  attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+  int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
+  Window window =
+      XCreateWindow(display, x.root, 0, 0, static_cast<unsigned>(width),
+                    static_cast<unsigned>(height), 0, x.depth, InputOutput, x.visual,
+                    CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+  auto* native = new Native;
+  native->form = this;
+  native->window = window;
+  handle_ = native;
+  LiveWindows().insert(native);
+  SetCommonProperties(window);
+  SetWindowTitle(window, caption_);
+  SetFixedSize(window, 0, 0, width, height);
+  // Move, minimise and close, but neither resizing nor maximising: the window has one size.
+  struct {
+    unsigned long flags, functions, decorations;
+    long inputMode;
+    unsigned long status;
+  } motif = {1 | 2, 4 | 8 | 32, 2 | 8 | 16 | 32, 0, 0};
+  XChangeProperty(display, window, x.motifWmHints, x.motifWmHints, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&motif), 5);
+  return reinterpret_cast<HWND>(native);
+}
+
+std::string TForm::Caption() const {
+  return caption_;
+}
+
+void TForm::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  if (handle_ && handle_->alive) {
+    SetWindowTitle(handle_->window, caption_);
+    XFlush(Dpy());
+  }
+}
+
+void TForm::Show() {
+  Handle();
+  Native* native = handle_;
+  if (!native->alive) return;
+  Display* display = Dpy();
+  if (!native->positioned) {
+    native->positioned = true;
+    int x = 0, y = 0;
+    if (Position == poScreenCenter) {
+      x = std::max(0, (DisplayWidth(display, State().screen) - ClientWidth) / 2);
+      y = std::max(0, (DisplayHeight(display, State().screen) - ClientHeight) / 2);
+    }
+    XMoveWindow(display, native->window, x, y);
+    SetFixedSize(native->window, x, y, ClientWidth, ClientHeight);
+  }
+  XMapRaised(display, native->window);
+  XFlush(display);
+  native->mapped = true;
+}
+
+void TForm::Close() {
+  if (Application->MainForm() == this) {
+    Application->Terminate();
+    return;
+  }
+  if (handle_ && handle_->alive && Dpy()) {
+    XUnmapWindow(Dpy(), handle_->window);
+    XFlush(Dpy());
+    handle_->mapped = false;
+  }
+}
+
+bool TForm::Visible() const {
+  return handle_ && handle_->alive && handle_->mapped;
+}
+
+void TForm::DoCreate() {
+  if (OnCreate) OnCreate();
+}
+
+void TForm::DoDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  // From here on the form gets no tick and no mouse event, even if OnDestroy opens a box.
+  FormsGoing().insert(this);
+  for (TTimer* timer : Timers())
+    if (timer->Owner() == this) timer->SetEnabled(false);
+  if (OnDestroy) OnDestroy();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TApplication
+
+namespace {
+TApplication application;
+}
+TApplication* Application = &application;
+
+TApplication::TApplication() {}
+
+TApplication::~TApplication() {}
+
+bool TApplication::Initialize() {
+  if (OpenDisplay()) return true;
+  std::fprintf(stderr, "%s\n", NoDisplayMessage().c_str());
+  return false;
+}
+
+void TApplication::AddForm(TForm* form) {
+  Forms().push_back(form);
+  if (!mainForm_) mainForm_ = form;
+}
+
+void TApplication::RunCreate(TForm* form) {
+  SafeCall([form] { form->DoCreate(); });
+}
+
+void TApplication::Run() {
+  if (!mainForm_) return;
+  SafeCall([this] { mainForm_->Show(); });
+  while (!terminated_) PumpEvents(-1);
+}
+
+void TApplication::ProcessMessages() {
+  PumpEvents(0);
+}
+
+void TApplication::ProcessMessagesFor(int milliseconds) {
+  int64_t end = NowMs() + std::max(milliseconds, 0);
+  do {
+    PumpEvents(static_cast<int>(std::max<int64_t>(0, end - NowMs())));
+  } while (NowMs() < end);
+}
+
+void TApplication::DestroyForms() {
+  std::vector<TForm*> order(Forms().rbegin(), Forms().rend());
+  if (mainForm_) {
+    order.erase(std::remove(order.begin(), order.end(), mainForm_), order.end());
+    order.push_back(mainForm_);
+  }
+  for (TForm* form : order) {
+    SafeCall([form] { form->DoDestroy(); });
+    delete form;
+  }
+  Forms().clear();
+  // Ready for another round (tests build several main forms in one process).
+  mainForm_ = nullptr;
+  terminated_ = false;
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+}
+
+void TApplication::ShowException(const std::exception& error) {
+  MessageBoxA(nullptr, error.what(), "Kestrune", MB_OK);
+}
+
+void TApplication::SafeCall(const std::function<void()>& handler) {
+  if (!handler) return;
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    try {
+      ShowException(error);
+    } catch (...) {
+      std::fprintf(stderr, "kestrune: %s\n", error.what());
+    }
+  } catch (...) {
+    try {
+      MessageBoxA(nullptr, "An unexpected error occurred.", "Kestrune", MB_OK);
+    } catch (...) {
+      std::fprintf(stderr, "kestrune: an unexpected error occurred\n");
+    }
+  }
+}

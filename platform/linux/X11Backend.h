@@ -1,0 +1,150 @@
+// Shared state of the Linux backend: the display connection, the registries that make every
+// handle checkable before use, and the event pump that the main loop and the message box share.
+// Only files in platform/linux include this header.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format off
+#include <GL/glx.h>
+// clang-format on
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace xbackend {
+
+// Error codes used inside the backend beyond those the interface names.
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+
+// ---------------------------------------------------------------------------------------------
+// Display
+
+struct DisplayState {
+  Display* display = nullptr;
+  int screen = 0;
+  Window root = 0;
+  Visual* visual = nullptr;  // 24-bit TrueColor: GL configs of that depth can draw into it
+  int depth = 24;
+  Colormap colormap = 0;
+  unsigned long buttonFace = 0;  // #F0F0F0 in the visual's pixel layout
+  unsigned long black = 0;
+  unsigned long white = 0;
+  unsigned long shadow = 0;  // #A0A0A0, the box button's frame
+  Atom wmProtocols = 0;
+  Atom wmDeleteWindow = 0;
+  Atom netWmName = 0;
+  Atom utf8String = 0;
+  Atom netWmPid = 0;
+  Atom netWmWindowType = 0;
+  Atom netWmWindowTypeDialog = 0;
+  Atom motifWmHints = 0;
+};
+
+// Opens the display on first use; false (and nothing changed) when there is none.
+bool OpenDisplay();
+// The open connection, or null.
+Display* Dpy();
+const DisplayState& State();
+// Text for the user when the display cannot be opened.
+std::string NoDisplayMessage();
+
+// X errors are recorded instead of ending the process, so that releasing a window that was
+// destroyed from outside is harmless. The counter lets a caller see whether its own request
+// failed (after XSync).
+unsigned long XErrorCount();
+int LastXErrorCode();
+
+// Monotonic milliseconds.
+int64_t NowMs();
+
+// Sets WM_NAME (Latin-1 or compound text) and _NET_WM_NAME (UTF-8).
+void SetWindowTitle(Window window, const std::string& utf8);
+// WM_CLASS "kestrune", _NET_WM_PID, WM_PROTOCOLS with WM_DELETE_WINDOW.
+void SetCommonProperties(Window window);
+// Minimum and maximum size equal, at the given position.
+void SetFixedSize(Window window, int x, int y, int width, int height);
+
+// ---------------------------------------------------------------------------------------------
+// Windows other than forms (the message box) take their events through a handler.
+
+using WindowHandler = std::function<void(XEvent& event)>;
+void RegisterWindowHandler(Window window, WindowHandler handler);
+void UnregisterWindowHandler(Window window);
+// True when a registered handler took the event.
+bool DispatchToHandler(XEvent& event);
+
+// One round of the loop: waits up to `maxWaitMs` (negative: until something happens) or until
+// the next timer is due, dispatches every pending X event, then fires the due timers.
+void PumpEvents(int maxWaitMs);
+
+// ---------------------------------------------------------------------------------------------
+// Pixel formats and device contexts
+
+struct Bitmap;
+
+struct DeviceContext {
+  bool memory = false;
+  TForm::Native* window = nullptr;  // window DC
+  Bitmap* stock = nullptr;          // memory DC: its own 1x1 surface
+  Bitmap* selected = nullptr;       // memory DC: the surface that drawing goes to
+};
+
+struct Bitmap {
+  Pixmap pixmap = 0;
+  int width = 0;
+  int height = 0;
+  int depth = 0;
+  int pixelFormat = 0;
+  GLXPixmap glxPixmap = 0;
+  DeviceContext* selectedInto = nullptr;
+};
+
+// Checks a handle against the live objects.
+DeviceContext* FindDC(HDC dc);
+Bitmap* FindBitmap(HGDIOBJ object);
+TForm::Native* FindWindow(HWND window);
+
+// The drawable behind a device context and its pixel format (0 when none is set yet).
+// False, with the error code set, when the device context has no live drawable.
+bool DrawableOf(DeviceContext* dc, GLXDrawable* drawable, int** pixelFormat);
+
+// The configs behind the 1-based pixel formats.
+const std::vector<GLXFBConfig>& PixelFormats();
+GLXFBConfig PixelFormatConfig(int format);
+
+// Called when a form's window goes away: its device context is released and its GL drawable
+// forgotten.
+void ForgetWindowDC(TForm::Native* window);
+// Releases the current context when it draws into `drawable`, which is about to vanish.
+void ReleaseContextsOn(GLXDrawable drawable);
+
+// ---------------------------------------------------------------------------------------------
+// WGL: the functions handed out by GetProcAddress on the GL library's handle.
+
+FARPROC WglBaseFunction(const char* name);
+
+// UTF-8 to Latin-1 for the core fonts; characters outside Latin-1 become '?'.
+std::string Utf8ToLatin1(const std::string& text);
+
+}  // namespace xbackend
+
+// The backend's view of a form's native window.
+struct TForm::Native {
+  TForm* form = nullptr;
+  Window window = 0;
+  bool alive = true;  // false once the window was destroyed from outside
+  bool mapped = false;
+  bool positioned = false;  // centred on its first showing
+  bool leftDownInside = false;
+  int pixelFormat = 0;
+  xbackend::DeviceContext* dc = nullptr;
+};

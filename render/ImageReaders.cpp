@@ -1,0 +1,317 @@
+#include "render/ImageReaders.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+const char* const BmpCaption = "BMP Unit";
+const char* const TgaCaption = "TGA File Error";
+const char* const TgaNotFoundCaption = "TGA Texture";
+
+size_t TImage::RowStride() const {
+  const size_t bytes = size_t(Width) * BytesPerPixel();
+  const size_t align = size_t(RowAlignment);
+  return (bytes + align - 1) / align * align;
+}
+
+namespace {
+
+// The upload takes each side as a 16-bit number.
+constexpr uint32_t MaxSide = 65535;
+
+uint16_t ReadU16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
+
+uint32_t ReadU32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+int32_t ReadI32(const uint8_t* p) {
+  return int32_t(ReadU32(p));
+}
+
+bool Fail(TImageError& error, std::string text, const char* caption) {
+  error.Text = std::move(text);
+  error.Caption = caption;
+  return false;
+}
+
+std::string Quoted(const std::string& name) {
+  return "\"" + name + "\"";
+}
+
+// Copies `height` rows of `rowBytes` bytes from `source` (rows `sourceStride` apart, in file
+// order) into the image, reversing their order when the file stores the top row first.
+void CopyRows(const uint8_t* source, size_t sourceStride, size_t rowBytes, TImage& image,
+              bool topRowFirst) {
+  const size_t stride = image.RowStride();
+  image.Pixels.assign(stride * image.Height, 0);
+  for (uint32_t row = 0; row < image.Height; ++row) {
+    const uint32_t target = topRowFirst ? image.Height - 1 - row : row;
+    std::memcpy(&image.Pixels[target * stride], source + row * sourceStride, rowBytes);
+  }
+}
+
+// Files keep blue before red; the exchange runs row by row so that the padding at the end of
+// each row never shifts the pixels of the next.
+void SwapRedBlue(TImage& image) {
+  const size_t stride = image.RowStride();
+  for (uint32_t row = 0; row < image.Height; ++row) {
+    uint8_t* pixel = &image.Pixels[row * stride];
+    for (uint32_t column = 0; column < image.Width; ++column, pixel += 3) {
+      const uint8_t blue = pixel[0];
+      pixel[0] = pixel[2];
+      pixel[2] = blue;
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// BMP
+
+bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& /*name*/, TImage& image,
+                  TImageError& error) {
+  constexpr size_t FileHeaderSize = 14;
+  constexpr size_t InfoHeaderSize = 40;
+  if (size < FileHeaderSize + InfoHeaderSize)
+    return Fail(error, "Error reading bitmap header", BmpCaption);
+
+  const uint32_t offBits = ReadU32(data + 10);
+  const uint8_t* info = data + FileHeaderSize;
+  const uint32_t infoSize = ReadU32(info + 0);
+  const int32_t width = ReadI32(info + 4);
+  const int32_t height = ReadI32(info + 8);
+  const uint16_t bitCount = ReadU16(info + 14);
+  const uint32_t compression = ReadU32(info + 16);
+  const uint32_t sizeImage = ReadU32(info + 20);
+  const uint32_t colorsUsed = ReadU32(info + 32);
+
+  // Smaller headers (the 12- and 16-byte kinds) put other fields where these were read from.
+  if (infoSize < InfoHeaderSize) return Fail(error, "Unsupported bitmap header", BmpCaption);
+  const uint64_t headersEnd = FileHeaderSize + uint64_t(infoSize);
+  if (headersEnd > size) return Fail(error, "Error reading bitmap header", BmpCaption);
+  if (bitCount != 24) return Fail(error, "Only 24 bit bitmaps supported", BmpCaption);
+  if (compression != 0) return Fail(error, "Only uncompressed bitmaps supported", BmpCaption);
+  const int64_t rows = height < 0 ? -int64_t(height) : int64_t(height);
+  if (width <= 0 || uint32_t(width) > MaxSide || rows == 0 || rows > MaxSide)
+    return Fail(error, "Unsupported bitmap size", BmpCaption);
+
+  // A 40-byte header is followed by the colour table and then the pixels. Larger headers come
+  // from writers that place the pixels at bfOffBits (often with gaps or colour profiles in
+  // between), so for them that offset is trusted when it is plausible.
+  uint64_t dataStart;
+  if (infoSize > InfoHeaderSize && offBits >= headersEnd && offBits < size) {
+    dataStart = offBits;
+  } else {
+    const uint64_t paletteBytes = uint64_t(colorsUsed) * 4;
+    if (headersEnd + paletteBytes > size) return Fail(error, "Error reading palette", BmpCaption);
+    dataStart = headersEnd + paletteBytes;
+  }
+
+  image.Width = uint32_t(width);
+  image.Height = uint32_t(rows);
+  image.Format = TPixelFormat::RGB;
+  image.RowAlignment = 4;
+  const uint64_t stride = image.RowStride();
+  const uint64_t needed = stride * image.Height;
+  // With no size given, the rows as the format stores them: each padded to 4 bytes.
+  const uint64_t length = sizeImage != 0 ? sizeImage : needed;
+  if (length > size - dataStart) return Fail(error, "Error reading bitmap data", BmpCaption);
+  if (length < needed) return Fail(error, "Bitmap data smaller than the image", BmpCaption);
+
+  CopyRows(data + dataStart, stride, stride, image, height < 0);
+  SwapRedBlue(image);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TGA
+
+bool ReadTgaImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                  TImageError& error) {
+  constexpr size_t HeaderSize = 18;
+  const std::string cannotRead = "Couldn't read file " + Quoted(name) + ".";
+  const std::string cannotLoad = "Couldn't load " + Quoted(name) + ". ";
+  if (size < HeaderSize) return Fail(error, cannotRead, TgaCaption);
+
+  const uint8_t idLength = data[0];
+  const uint8_t colorMapType = data[1];
+  const uint8_t imageType = data[2];
+  const uint16_t width = ReadU16(data + 12);
+  const uint16_t height = ReadU16(data + 14);
+  const uint8_t depth = data[16];
+  const uint8_t descriptor = data[17];
+
+  if (imageType != 2)
+    return Fail(error, cannotLoad + "Compressed TGA files not supported.", TgaCaption);
+  if (colorMapType != 0)
+    return Fail(error, cannotLoad + "Colormapped TGA files not supported.", TgaCaption);
+  if (depth != 24) return Fail(error, cannotLoad + "Only 24 bit TGA files supported.", TgaCaption);
+  if (width == 0 || height == 0)
+    return Fail(error, cannotLoad + "Empty TGA images not supported.", TgaCaption);
+
+  // The image ID field sits between the header and the pixels.
+  const uint64_t dataStart = HeaderSize + uint64_t(idLength);
+  const uint64_t rowBytes = uint64_t(width) * 3;
+  if (dataStart + rowBytes * height > size) return Fail(error, cannotRead, TgaCaption);
+
+  image.Width = width;
+  image.Height = height;
+  image.Format = TPixelFormat::RGB;
+  // The rows are stored without padding and stay that way; the upload is told so.
+  image.RowAlignment = rowBytes % 4 == 0 ? 4 : 1;
+  const bool topRowFirst = (descriptor & 0x20) != 0;
+  CopyRows(data + dataStart, rowBytes, rowBytes, image, topRowFirst);
+  if (descriptor & 0x10) {
+    // Right-to-left rows.
+    for (uint32_t row = 0; row < image.Height; ++row) {
+      uint8_t* first = &image.Pixels[row * rowBytes];
+      uint8_t* last = first + rowBytes - 3;
+      for (; first < last; first += 3, last -= 3)
+        for (int channel = 0; channel < 3; ++channel) std::swap(first[channel], last[channel]);
+    }
+  }
+  SwapRedBlue(image);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG
+//
+// The decoder reports fatal errors through error_exit, which must not return. Ours jumps back to
+// the setjmp of one of the small frames below. Those frames hold nothing with a destructor, so
+// the jump skips no C++ clean-up; everything C++ owns lives in ReadJpegImage, outside them.
+
+namespace {
+
+// A hostile progressive file can hold thousands of tiny scans, each a full pass over the image.
+constexpr int MaxJpegScans = 500;
+
+struct JpegJob {
+  jpeg_decompress_struct Info;
+  jpeg_error_mgr Errors;
+  jpeg_progress_mgr Progress;
+  jmp_buf Escape;
+  bool Created;
+};
+
+JpegJob* JobOf(j_common_ptr info) {
+  return static_cast<JpegJob*>(info->client_data);
+}
+
+void JpegErrorExit(j_common_ptr info) {
+  longjmp(JobOf(info)->Escape, 1);
+}
+
+// Warnings (a missing end marker, a corrupt byte in the entropy data) are the decoder's way of
+// going on with a damaged file: they are neither printed nor fatal.
+void JpegOutputMessage(j_common_ptr) {}
+
+void JpegProgress(j_common_ptr info) {
+  if (info->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxJpegScans)
+    longjmp(JobOf(info)->Escape, 1);
+}
+
+bool JpegReadHeader(JpegJob* job, const uint8_t* data, size_t size) {
+  job->Info.err = jpeg_std_error(&job->Errors);
+  job->Errors.error_exit = JpegErrorExit;
+  job->Errors.output_message = JpegOutputMessage;
+  job->Info.client_data = job;
+  if (setjmp(job->Escape)) return false;
+  jpeg_create_decompress(&job->Info);
+  job->Created = true;
+  job->Progress.progress_monitor = JpegProgress;
+  job->Info.progress = &job->Progress;
+  jpeg_mem_src(&job->Info, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&job->Info, TRUE);
+  // The decoder turns greyscale and YCbCr into RGB itself, straight into the order the upload
+  // takes; CMYK it only hands over as it is.
+  const J_COLOR_SPACE source = job->Info.jpeg_color_space;
+  job->Info.out_color_space = (source == JCS_CMYK || source == JCS_YCCK) ? JCS_CMYK : JCS_EXT_RGBA;
+  return true;
+}
+
+bool JpegStart(JpegJob* job) {
+  if (setjmp(job->Escape)) return false;
+  jpeg_start_decompress(&job->Info);
+  return true;
+}
+
+bool JpegReadRows(JpegJob* job, JSAMPROW* rows) {
+  if (setjmp(job->Escape)) return false;
+  jpeg_decompress_struct& info = job->Info;
+  while (info.output_scanline < info.output_height) {
+    const JDIMENSION done = info.output_scanline;
+    if (jpeg_read_scanlines(&info, rows + done, info.output_height - done) == 0) return false;
+  }
+  return true;
+}
+
+uint8_t Scale(unsigned a, unsigned b) {
+  return uint8_t((a * b + 127) / 255);
+}
+
+// Four bytes per pixel from C, M, Y, K to R, G, B, 255. Adobe's writers store the inks inverted
+// (255 is no ink) and mark such files with their own marker.
+void ConvertCmyk(TImage& image, bool inverted) {
+  for (size_t i = 0; i + 4 <= image.Pixels.size(); i += 4) {
+    uint8_t* p = &image.Pixels[i];
+    unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    p[0] = Scale(c, k);
+    p[1] = Scale(m, k);
+    p[2] = Scale(y, k);
+    p[3] = 255;
+  }
+}
+
+}  // namespace
+
+bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                   TImageError& error) {
+  JpegJob job;
+  std::memset(&job, 0, sizeof job);
+  bool ok = JpegReadHeader(&job, data, size);
+  if (ok) {
+    const uint64_t pixels = uint64_t(job.Info.image_width) * job.Info.image_height;
+    ok = job.Info.image_width <= MaxSide && job.Info.image_height <= MaxSide && pixels != 0 &&
+         pixels <= MaxJpegPixels;
+  }
+  ok = ok && JpegStart(&job);
+  if (ok) {
+    image.Width = job.Info.output_width;
+    image.Height = job.Info.output_height;
+    image.Format = TPixelFormat::RGBA;
+    image.RowAlignment = 4;
+    ok = job.Info.output_components == 4 && image.Width != 0 && image.Height != 0;
+  }
+  if (ok) {
+    const size_t stride = image.RowStride();
+    image.Pixels.assign(stride * image.Height, 0);
+    // The decoder delivers the top row first; the upload wants the bottom row first.
+    std::vector<JSAMPROW> rows(image.Height);
+    for (uint32_t row = 0; row < image.Height; ++row)
+      rows[row] = &image.Pixels[size_t(image.Height - 1 - row) * stride];
+    ok = JpegReadRows(&job, rows.data());
+  }
+  if (ok && job.Info.out_color_space == JCS_CMYK) ConvertCmyk(image, job.Info.saw_Adobe_marker);
+  if (job.Created) jpeg_destroy_decompress(&job.Info);
+  if (!ok) {
+    image = TImage();
+    return Fail(error, "Couldn't load JPG - " + Quoted(name), BmpCaption);
+  }
+  return true;
+}

@@ -1,0 +1,56 @@
+// Turning the bytes of a BMP, TGA or JPEG file into pixels ready for the texture upload. Nothing
+// here touches OpenGL, files or the screen, so every reader runs on a plain byte buffer: the
+// loaders in Textures feed them file contents, the tests and the fuzzer feed them anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TPixelFormat { RGB, RGBA };
+
+// Pixels the way the upload takes them: 8-bit channels in R, G, B (and A) order, bottom row first,
+// each row starting on a multiple of RowAlignment bytes.
+struct TImage {
+  uint32_t Width = 0;
+  uint32_t Height = 0;
+  TPixelFormat Format = TPixelFormat::RGB;
+  int RowAlignment = 4;
+  std::vector<uint8_t> Pixels;
+
+  size_t BytesPerPixel() const { return Format == TPixelFormat::RGBA ? 4 : 3; }
+  // Distance between the starts of two rows, padding included.
+  size_t RowStride() const;
+};
+
+// What the user is told when a file is refused: the message box's text and caption.
+struct TImageError {
+  std::string Text;
+  std::string Caption;
+};
+
+// Captions of the loaders' message boxes.
+extern const char* const BmpCaption;          // "BMP Unit" (the JPEG loader's as well)
+extern const char* const TgaCaption;          // "TGA File Error"
+extern const char* const TgaNotFoundCaption;  // "TGA Texture"
+
+// Each reader fills `image` and returns true, or fills `error` and returns false. `name` only
+// goes into the messages. Sizes over 65535 or of 0 are refused, since the upload cannot take
+// them, and nothing larger than the file itself allows is ever allocated (JPEG: see the .cpp).
+
+// Uncompressed 24-bit Windows bitmaps with an info header of 40 bytes or more.
+bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                  TImageError& error);
+// Uncompressed 24-bit true-colour TGA images.
+bool ReadTgaImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                  TImageError& error);
+// Any JPEG the system's decoder reads: colour, greyscale and CMYK, baseline and progressive.
+// Always RGBA with alpha 255.
+bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                   TImageError& error);
+
+// The largest JPEG, in pixels, the reader decodes. A header of a few bytes can announce an image
+// of 65500 by 65500 pixels; the decoder would fill what the data lacks with grey, so the file's
+// own size is no bound on the memory it asks for.
+constexpr uint64_t MaxJpegPixels = uint64_t(1) << 26;

@@ -1,0 +1,61 @@
+// Small image files made on the spot for the loader tests, and ways to look into the results.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "render/ImageReaders.h"
+
+struct TRgb {
+  uint8_t R, G, B;
+  bool operator==(const TRgb& other) const { return R == other.R && G == other.G && B == other.B; }
+};
+std::ostream& operator<<(std::ostream& out, const TRgb& colour);
+
+// The colour of pixel (x, y), y counted from the top of the image.
+using TPattern = std::function<TRgb(uint32_t x, uint32_t y)>;
+// Different in every pixel of images up to 32 by 32, and in each channel.
+TRgb Distinct(uint32_t x, uint32_t y);
+// Four flat quadrants (red top left, green top right, blue bottom left, yellow bottom right),
+// which survive JPEG compression and scaling.
+TRgb Quadrants(uint32_t x, uint32_t y, uint32_t width, uint32_t height);
+extern const TRgb QuadrantColours[4];  // top left, top right, bottom left, bottom right
+
+void PutU16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
+void PutU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+
+// A 24-bit bitmap with a consistent 40-byte header and padded rows, bottom row first (top row
+// first for a negative height). `infoSize` larger than 40 adds zeros to the header;
+// `colorsUsed` entries of colour table and `gap` spare bytes come before the pixels, which
+// bfOffBits points at.
+struct TBmpOptions {
+  uint32_t infoSize = 40;
+  uint32_t colorsUsed = 0;
+  uint32_t gap = 0;
+  bool sizeImageZero = false;
+};
+std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, const TBmpOptions& options = {},
+                             const TPattern& pattern = Distinct);
+
+// An uncompressed true-colour TGA (24 or 32 bits) with `idLength` bytes of image ID; the
+// descriptor's origin bits decide the order the pixels are stored in.
+struct TTgaOptions {
+  uint8_t idLength = 0;
+  uint8_t depth = 24;
+  uint8_t descriptor = 0;
+};
+std::vector<uint8_t> MakeTga(uint16_t width, uint16_t height, const TTgaOptions& options = {},
+                             const TPattern& pattern = Distinct);
+
+enum class TJpegKind { Colour, Grey, Cmyk, AdobeCmyk };
+std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, bool progressive,
+                              const TPattern& pattern);
+
+// Pixel (x, y) of a reader's result, y counted from the top of the image.
+TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y);
+uint8_t AlphaAt(const TImage& image, uint32_t x, uint32_t y);
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadBytes(const std::string& path);

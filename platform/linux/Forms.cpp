@@ -49,9 +49,9 @@ bool TimerLive(TTimer* timer) {
   return std::find(Timers().begin(), Timers().end(), timer) != Timers().end();
 }
 
+// Forms made without the application object count too; only those being destroyed do not.
 bool FormLive(TForm* form) {
-  return std::find(Forms().begin(), Forms().end(), form) != Forms().end() &&
-         !FormsGoing().count(form);
+  return !FormsGoing().count(form);
 }
 
 TForm::Native* NativeOfWindow(Window window) {

@@ -86,8 +86,10 @@ class Box {
     attributes.colormap = x.colormap;
     attributes.event_mask =
         ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+    // A one-pixel frame keeps the box apart from a window of the same grey behind it when no
+    // window manager decorates it.
     window_ = XCreateWindow(display, x.root, left, top, static_cast<unsigned>(width_),
-                            static_cast<unsigned>(height_), 0, x.depth, InputOutput, x.visual,
+                            static_cast<unsigned>(height_), 1, x.depth, InputOutput, x.visual,
                             CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
     SetCommonProperties(window_);
     SetWindowTitle(window_, caption);

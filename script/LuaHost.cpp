@@ -21,27 +21,26 @@ std::string ErrorValue(lua_State* L) {
 
 CLua::CLua() {
   const intptr_t bound = BindLuaLibrary(std::string());
-  HitList = std::make_unique<CLuaNodeList>();
-  Root = std::make_unique<CLuaNode>(nullptr);
   // Without the library nothing may call into it: the host stays, empty and inert, and says
   // why whenever it is asked to run a script.
-  if (bound == -1) {
-    MissingInterpreter = "Lua library " + LuaLibraryName + ": file not found";
-    return;
+  if (bound == -1) MissingInterpreter = "Lua library " + LuaLibraryName + ": file not found";
+  if (bound == -2) MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot be loaded";
+  if (bound > 0) {
+    LuaState = lua_open();
+    if (LuaState == nullptr)
+      MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot create an interpreter";
   }
-  if (bound == -2) {
-    MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot be loaded";
-    return;
-  }
-  LuaState = lua_open();
   if (LuaState == nullptr) {
-    MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot create an interpreter";
+    HitList = std::make_unique<CLuaNodeList>();
+    Root = std::make_unique<CLuaNode>(nullptr);
     return;
   }
   try {
     luaL_openlibs(LuaState);
     lua_register(LuaState, "print", LuaScript::print);
     lua_register(LuaState, "createTexture", LuaScript::createTexture);
+    HitList = std::make_unique<CLuaNodeList>();
+    Root = std::make_unique<CLuaNode>(nullptr);
     Root->CreateTable(LuaState, "root");
     lua_pop(LuaState, 1);  // the root's table, which CreateTable leaves pushed
     PrepareProtectedReads(LuaState);

@@ -359,6 +359,11 @@ void TApplication::RunCreate(TForm* form) {
 void TApplication::Run() {
   if (!mainForm_) return;
   SafeCall([this] { mainForm_->Show(); });
+  // Without a window there is nothing that could ever end the loop.
+  if (!mainForm_->Visible()) {
+    terminated_ = true;
+    return;
+  }
   while (!terminated_) PumpEvents(-1);
 }
 

@@ -33,7 +33,7 @@ std::string PathOfHandle(void* handle) {
 
 // True when the library behind `handle` is itself the GL library (not merely something that
 // depends on it, as the GLU library does).
-bool IsGLLibrary(void* handle) {
+bool IsGLLibraryUncached(void* handle) {
   void* symbol = dlsym(handle, "glXGetProcAddressARB");
   if (!symbol) return false;
   Dl_info info;
@@ -44,6 +44,24 @@ bool IsGLLibrary(void* handle) {
   const char* left = realpath(own.c_str(), a) ? a : own.c_str();
   const char* right = realpath(info.dli_fname, b) ? b : info.dli_fname;
   return std::strcmp(left, right) == 0;
+}
+
+std::map<void*, bool>& KnownGLLibraries() {
+  static std::map<void*, bool> known;
+  return known;
+}
+
+void ForgetLibrary(void* handle) {
+  KnownGLLibraries().erase(handle);
+}
+
+bool IsGLLibrary(void* handle) {
+  // The binding asks for over a hundred WGL names; the answer per handle does not change.
+  auto found = KnownGLLibraries().find(handle);
+  if (found != KnownGLLibraries().end()) return found->second;
+  bool result = IsGLLibraryUncached(handle);
+  KnownGLLibraries()[handle] = result;
+  return result;
 }
 
 }  // namespace
@@ -97,7 +115,11 @@ BOOL FreeLibrary(HMODULE module) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (--found->second == 0) LoadedLibraries().erase(found);
+  if (--found->second == 0) {
+    LoadedLibraries().erase(found);
+    // A later load may put another library at the same address.
+    ForgetLibrary(handle);
+  }
   dlclose(handle);
   return TRUE;
 }

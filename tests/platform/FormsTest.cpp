@@ -241,45 +241,41 @@ class TestForm : public TForm {
   TTimer Timer{this};
 };
 
+// OnCreate runs inside CreateForm, so the failing handler is set by the constructor.
+struct FailingForm : TestForm {
+  FailingForm() {
+    OnCreate = [] { throw std::runtime_error("creation failed"); };
+  }
+};
+
 TEST_F(FormsTest, CreateFormSurvivesFailingCreationAndDestroysMainFormLast) {
-  std::vector<std::string> order;
   TestForm* main = nullptr;
+  FailingForm* failing = nullptr;
   TestForm* second = nullptr;
   Application->CreateForm(&main);
-  ASSERT_NE(main, nullptr);
-  EXPECT_EQ(Application->MainForm(), main);
-  main->OnDestroy = [&] { order.push_back("main"); };
-  // OnCreate runs inside CreateForm; set on the class before, so use a subclass' constructor
-  // equivalent: a second form whose creation handler is already known.
-  struct Failing : TestForm {
-    Failing() {
-      OnCreate = [] { throw std::runtime_error("creation failed"); };
-    }
-  };
-  Failing* failing = nullptr;
   Application->CreateForm(&failing);
-  ASSERT_NE(failing, nullptr);
+  Application->CreateForm(&second);
+  EXPECT_EQ(Application->MainForm(), main);
+  ASSERT_NE(failing, nullptr) << "the form exists although its creation failed";
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_NE(boxes[0].find("creation failed"), std::string::npos);
-  failing->OnDestroy = [&] { order.push_back("failing"); };
-  Application->CreateForm(&second);
-  int ticksAfterDestroy = 0;
+
+  std::vector<std::string> order;
   bool mainDestroyed = false;
-  second->OnDestroy = [&] {
-    order.push_back("second");
-    // A box or nested loop during destruction must not tick destroyed forms.
-    Application->ProcessMessagesFor(60);
-  };
+  int ticksAfterDestroy = 0;
   main->Timer.Interval = 5;
   main->Timer.OnTimer = [&] {
     if (mainDestroyed) ++ticksAfterDestroy;
   };
   main->Timer.SetEnabled(true);
+  // Nested loops during destruction (as a message box runs) must not tick destroyed forms.
   main->OnDestroy = [&] {
     order.push_back("main");
     mainDestroyed = true;
     Application->ProcessMessagesFor(30);
   };
+  failing->OnDestroy = [&] { order.push_back("failing"); };
+  second->OnDestroy = [&] { order.push_back("second"); };
   Application->DestroyForms();
   EXPECT_EQ(order, (std::vector<std::string>{"second", "failing", "main"}));
   EXPECT_EQ(ticksAfterDestroy, 0);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,8 @@ bool StartPrivateServer() {
   if (pipe(fds) != 0) return false;
   pid_t pid = fork();
   if (pid == 0) {
+    // The server goes with the test even when the test dies without running its exit handlers.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     close(fds[0]);
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 1);

@@ -1,0 +1,149 @@
+#include "ScriptFixture.h"
+
+#include <GL/gl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace LuaBind;
+
+std::ostream& operator<<(std::ostream& out, const TRgb& c) {
+  return out << "rgb(" << c.R << "," << c.G << "," << c.B << ")";
+}
+
+std::vector<uint8_t> QuarteredBmp(int size) {
+  const int rowBytes = (size * 3 + 3) & ~3;
+  const uint32_t imageBytes = uint32_t(rowBytes * size);
+  std::vector<uint8_t> bmp(54 + imageBytes, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = uint8_t(v >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put32(2, uint32_t(bmp.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, uint32_t(size));
+  put32(22, uint32_t(size));
+  bmp[26] = 1;
+  bmp[28] = 24;
+  put32(34, imageBytes);
+  for (int row = 0; row < size; ++row) {  // bottom row first
+    const bool top = row >= size / 2;
+    for (int x = 0; x < size; ++x) {
+      const bool left = x < size / 2;
+      TRgb c = top ? (left ? TRgb{255, 0, 0} : TRgb{0, 255, 0})
+                   : (left ? TRgb{0, 0, 255} : TRgb{255, 255, 255});
+      uint8_t* p = &bmp[54 + size_t(row) * rowBytes + size_t(x) * 3];
+      p[0] = uint8_t(c.B);
+      p[1] = uint8_t(c.G);
+      p[2] = uint8_t(c.R);
+    }
+  }
+  return bmp;
+}
+
+void ScriptTest::SetUp() {
+  if (!Application->Initialize()) GTEST_SKIP() << "no display";
+  char pattern[] = "/tmp/kestrune-script-XXXXXX";
+  Folder = mkdtemp(pattern);
+  char cwd[4096];
+  oldFolder_ = getcwd(cwd, sizeof cwd);
+  ASSERT_EQ(chdir(Folder.c_str()), 0);
+
+  Main = new TMain();
+  GLScreen = new CGLScreen(Main->Handle());
+  Main->Show();
+  Application->ProcessMessages();
+  Host = new CLua();
+  L = Host->LuaState;
+  ASSERT_NE(L, nullptr);
+}
+
+void ScriptTest::TearDown() {
+  delete Host;
+  Host = nullptr;
+  delete GLScreen;
+  GLScreen = nullptr;
+  delete Main;
+  Main = nullptr;
+  if (!oldFolder_.empty()) {
+    ASSERT_EQ(chdir(oldFolder_.c_str()), 0);
+    ASSERT_EQ(std::system(("rm -rf '" + Folder + "'").c_str()), 0);
+  }
+}
+
+void ScriptTest::WriteFile(const std::string& name, const std::string& bytes) const {
+  std::ofstream(Folder + "/" + name, std::ios::binary) << bytes;
+}
+
+std::string ScriptTest::Run(const std::string& code) {
+  const int base = lua_gettop(L);
+  if (luaL_loadbuffer(L, code.data(), code.size(), "=test") != 0 ||
+      lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
+    const char* text = lua_tostring(L, -1);
+    std::string message = text != nullptr ? text : "(no message)";
+    lua_settop(L, base);
+    return message;
+  }
+  lua_settop(L, base);
+  return std::string();
+}
+
+namespace {
+
+// Leaves the one result of `code` on the stack.
+void Evaluate(lua_State* L, const std::string& code) {
+  const bool ok =
+      luaL_loadbuffer(L, code.data(), code.size(), "=test") == 0 && lua_pcall(L, 0, 1, 0) == 0;
+  if (!ok) {
+    ADD_FAILURE() << code << ": " << lua_tostring(L, -1);
+  }
+}
+
+}  // namespace
+
+double ScriptTest::Number(const std::string& code) {
+  Evaluate(L, code);
+  double value = lua_tonumber(L, -1);
+  lua_pop(L, 1);
+  return value;
+}
+
+std::string ScriptTest::String(const std::string& code) {
+  Evaluate(L, code);
+  const char* text = lua_tostring(L, -1);
+  std::string value = text != nullptr ? text : "(not a string)";
+  lua_pop(L, 1);
+  return value;
+}
+
+bool ScriptTest::Bool(const std::string& code) {
+  Evaluate(L, code);
+  bool value = lua_toboolean(L, -1) != 0;
+  lua_pop(L, 1);
+  return value;
+}
+
+void ScriptTest::DrawFrame() {
+  GLScreen->BeginFrame();
+  Host->DrawNodes();
+  glFinish();
+}
+
+TRgb ScriptTest::PixelAt(int x, int y) {
+  uint8_t rgba[4] = {0, 0, 0, 0};
+  glReadBuffer(GL_BACK);
+  glReadPixels(x, 600 - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  return TRgb{rgba[0], rgba[1], rgba[2]};
+}
+
+CLuaNode* ScriptTest::Node(std::initializer_list<size_t> path) {
+  CLuaNode* node = Host->Root.get();
+  for (size_t i : path) {
+    if (i >= node->Children.size()) return nullptr;
+    node = node->Children[i];
+  }
+  return node;
+}

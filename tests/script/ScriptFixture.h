@@ -1,0 +1,53 @@
+// What the scripting tests share: a real main window with its screen under the X server, a host
+// on them, a scratch working folder for script and image files, and small ways to run Lua.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Main_un.h"
+#include "bind/LuaBind.h"
+#include "render/Graph_un.h"
+#include "script/Lua_un.h"
+
+struct TRgb {
+  int R, G, B;
+  bool operator==(const TRgb& o) const { return R == o.R && G == o.G && B == o.B; }
+};
+std::ostream& operator<<(std::ostream& out, const TRgb& c);
+
+// A 24-bit BMP of size x size whose quarters are red (top left), green (top right), blue
+// (bottom left) and white (bottom right).
+std::vector<uint8_t> QuarteredBmp(int size);
+
+class ScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes a file into the working folder.
+  void WriteFile(const std::string& name, const std::string& bytes) const;
+  // Runs Lua code in the host's state; returns the error message, or "" when it ran.
+  std::string Run(const std::string& code);
+  // Runs code that ends in `return <expression>` and gives that value.
+  double Number(const std::string& code);
+  std::string String(const std::string& code);
+  bool Bool(const std::string& code);
+
+  // One frame, as the window's timer draws it, and the colour at a logical point of it.
+  void DrawFrame();
+  TRgb PixelAt(int x, int y);
+
+  // The node whose path of child positions from the root is given.
+  CLuaNode* Node(std::initializer_list<size_t> path);
+
+  CLua* Host = nullptr;
+  LuaBind::lua_State* L = nullptr;
+  std::string Folder;
+
+ private:
+  std::string oldFolder_;
+};

@@ -1,0 +1,121 @@
+#include "render/Graph_un.h"
+
+#include <cmath>
+
+#include "app/Util_un.h"
+#include "bind/Exceptions.h"
+#include "bind/GLBind.h"
+#include "render/Textures.h"
+
+using namespace GLBind;
+
+CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
+  LogicalWidth = 800;
+  LogicalHeight = 600;
+  UpdateClientSize();
+  // Every step after this one calls into the library; without it they would call nothing.
+  if (!LoadGLLibraries(GLLibraryName, GLULibraryName))
+    throw Exception(std::string("Cannot load the OpenGL libraries \"") + GLLibraryName +
+                    "\" and \"" + GLULibraryName + "\"");
+  DeviceContext = GetDC(WindowHandle);
+  try {
+    RenderContext = CreateGLContext(DeviceContext, DoubleBuffer, 32, 32, 0, 0, 0, 0);
+    ActivateGLContext(DeviceContext, RenderContext, true);
+  } catch (...) {
+    // No destructor runs for a screen that was never made: give back what it already holds.
+    if (RenderContext) wglDeleteContext(RenderContext);
+    if (DeviceContext) ReleaseDC(WindowHandle, DeviceContext);
+    throw;
+  }
+  glEnable(GL_CULL_FACE);
+  glDisable(GL_DEPTH_TEST);
+  glClearColor(0, 0, 0, 0);
+  glEnable(GL_TEXTURE_2D);
+  // These act on the default texture object 0 only; the loaders' textures keep GL_REPEAT.
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+CGLScreen::~CGLScreen() {
+  try {
+    DeactivateGLContext();
+  } catch (...) {
+    // Nothing current any more or not: the context goes either way, and a destructor must not
+    // throw.
+  }
+  wglDeleteContext(RenderContext);
+  ReleaseDC(WindowHandle, DeviceContext);
+}
+
+void CGLScreen::UpdateClientSize() {
+  RECT rect = {0, 0, 0, 0};
+  GetClientRect(WindowHandle, &rect);
+  ClientWidth = float(rect.right - rect.left);
+  ClientHeight = float(rect.bottom - rect.top);
+}
+
+void CGLScreen::BeginFrame() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glViewport(0, 0, GLsizei(std::lround(ClientWidth)), GLsizei(std::lround(ClientHeight)));
+  glOrtho(0.0, double(LogicalWidth), 0.0, double(LogicalHeight), -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void CGLScreen::EndFrame() {
+  SwapBuffers(DeviceContext);
+}
+
+void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
+                            const TFloatRect& source) {
+  // Logical y grows downwards, OpenGL's upwards; texture t = 1 is the image's top row since the
+  // loaders hand images over bottom row first.
+  const float height = float(LogicalHeight);
+  const float leftX = dest.Left;
+  const float rightX = dest.Left + dest.Width;
+  const float topY = height - dest.Top;
+  const float bottomY = height - dest.Top - dest.Height;
+  const float leftS = source.Left;
+  const float rightS = source.Left + source.Width;
+  const float topT = 1 - source.Top;
+  const float bottomT = 1 - source.Top - source.Height;
+
+  glBindTexture(GL_TEXTURE_2D, texture.TextureId);
+  // Counter-clockwise for positive sizes, so the quad faces the viewer and survives culling.
+  glBegin(GL_QUADS);
+  glTexCoord2f(leftS, topT);
+  glVertex3f(leftX, topY, 0);
+  glTexCoord2f(leftS, bottomT);
+  glVertex3f(leftX, bottomY, 0);
+  glTexCoord2f(rightS, bottomT);
+  glVertex3f(rightX, bottomY, 0);
+  glTexCoord2f(rightS, topT);
+  glVertex3f(rightX, topY, 0);
+  glEnd();
+}
+
+int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float height) {
+  const int32_t index = int32_t(TextureTable.size());
+  TextureTable.emplace_back();
+  const std::string path = ResolveDataPath(fileName);
+  // The name is kept lower-cased and chooses the loader, but the file is opened under the name
+  // it has, since names differ by case here.
+  const std::string lowerName = AnsiLowerCase(path);
+  TextureTable[index].FileName = lowerName;
+  TextureTable[index].Width = width;
+  TextureTable[index].Height = height;
+  // While a loader's message box is open, ticks and mouse events keep arriving, and a script
+  // handler may add textures meanwhile and move the table: the new name is stored by index
+  // afterwards, never through a reference taken before.
+  uint32_t textureId = 0;
+  LoadTextureFile(lowerName, path, textureId);
+  TextureTable[index].TextureId = textureId;
+  return index;
+}
+
+const TGLTexture* CGLScreen::GetTexture(int32_t index) const {
+  if (index < 0 || size_t(index) >= TextureTable.size()) return nullptr;
+  return &TextureTable[size_t(index)];
+}

@@ -1,0 +1,46 @@
+// What the tests that need a window and a rendering context share: the window with its screen,
+// a recorder in place of the message box, and a folder for the image files they write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "render/Graph_un.h"
+
+// Records every message box instead of showing it; `OnBox` may act while a box "is open".
+class TBoxRecorder {
+ public:
+  TBoxRecorder();
+  ~TBoxRecorder();
+  std::vector<std::pair<std::string, std::string>> Boxes;  // text, caption
+  std::function<void()> OnBox;
+};
+
+// A fresh folder for the test's files, removed afterwards.
+class TScratchFolder {
+ public:
+  TScratchFolder();
+  ~TScratchFolder();
+  std::string File(const std::string& name) const { return (Path / name).string(); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+  std::filesystem::path Path;
+};
+
+// A window of the given client size with a screen on it; skipped when there is no display.
+class ScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenScreen(800, 600); }
+  void TearDown() override;
+  void OpenScreen(int clientWidth, int clientHeight);
+
+  std::unique_ptr<TForm> Form;
+  std::unique_ptr<CGLScreen> Screen;
+  TBoxRecorder Recorder;
+  TScratchFolder Folder;
+};

@@ -39,15 +39,16 @@ void TEntryPoint::Set(FARPROC address) const {
 
 namespace {
 
+// One array of members per group, named after the group.
+// clang-format off
 #define GL_ENTRY_SKIP_VARIABLES
 #define GL_ENTRY_GROUP(kind, group) const TEntryPoint group##_Members[] = {
 #define GL_ENTRY_MEMBER(name) {#name, #name, &name},
 #define GL_ENTRY_MEMBER_AS(name, symbol) {#name, #symbol, &name},
-#define GL_ENTRY_GROUP_END(group) \
-  }                               \
-  ;
+#define GL_ENTRY_GROUP_END(group) };
 #include "bind/GLEntryPoints.inc"
 #undef GL_ENTRY_SKIP_VARIABLES
+// clang-format on
 
 const TEntryPointGroup* FindGroup(const char* name) {
   for (const TEntryPointGroup& group : EntryPointGroups())

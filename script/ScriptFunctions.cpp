@@ -1,7 +1,5 @@
 #include "script/ScriptFunctions.h"
 
-#include <exception>
-
 #include "app/Main_un.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -11,21 +9,6 @@ using namespace LuaBind;
 namespace LuaScript {
 
 namespace {
-
-// Every function that Lua calls passes through here: an exception of ours becomes a Lua error
-// with its message, since it must never unwind the interpreter's own frames. Lua's errors are
-// not std::exceptions and go through untouched.
-template <typename Body>
-int Guarded(lua_State* L, Body body) {
-  std::string message;
-  try {
-    return body();
-  } catch (const std::exception& error) {
-    message = error.what();
-  }
-  lua_pushstring(L, message.c_str());
-  return lua_error(L);
-}
 
 std::string UpperCase(std::string text) {
   for (char& c : text)

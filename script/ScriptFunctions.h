@@ -3,6 +3,7 @@
 // arguments.
 #pragma once
 
+#include <exception>
 #include <initializer_list>
 #include <string>
 
@@ -11,6 +12,21 @@
 class CLuaNode;
 
 namespace LuaScript {
+
+// Every function that Lua calls runs its body through here: an exception of ours becomes a Lua
+// error with its message, since it must never unwind the interpreter's own frames. Lua's own
+// errors are no std::exceptions and pass through untouched.
+template <typename Body>
+int Guarded(LuaBind::lua_State* L, Body body) {
+  std::string message;
+  try {
+    return body();
+  } catch (const std::exception& error) {
+    message = error.what();
+  }
+  LuaBind::lua_pushstring(L, message.c_str());
+  return LuaBind::lua_error(L);
+}
 
 // A list of Lua type codes, one per expected argument.
 using ArgPattern = std::initializer_list<int>;

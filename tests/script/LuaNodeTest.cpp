@@ -124,6 +124,23 @@ TEST_F(NodeTreeTest, IdsAreComparedAsStrings) {
   EXPECT_TRUE(Bool("return root.getNode('B') == nil"));  // case matters
 }
 
+TEST_F(NodeTreeTest, ANodeWhoseCreationFailedHalfWayIsNeitherFoundNorAnObstacle) {
+  // Reading the parent's `nodes` raises, after the node was linked into the tree but before it
+  // got its table.
+  ASSERT_EQ(Run("p = root.createNode('p')\np.createNode('before')\np.nodes = nil\n"
+                "setmetatable(p, {__index = function() error('no nodes here') end})"),
+            "");
+  EXPECT_EQ(Run("p.createNode('half')"), "test:4: no nodes here");
+  ASSERT_EQ(Node({0})->Children.size(), 2u);
+  EXPECT_EQ(Node({0, 1})->TableRef, LUA_NOREF);
+  ASSERT_EQ(Run("setmetatable(p, nil)\np.createNode('after')"), "");
+  EXPECT_TRUE(Bool("return p.getNode('after') == p.nodes[1]"));
+  EXPECT_TRUE(Bool("return p.getNode('', true) == nil"));
+  DrawFrame();
+  Host->MouseEvent(TFloatPoint{0, 0}, "LeftPress");
+  EXPECT_EQ(lua_gettop(L), 0);
+}
+
 TEST_F(NodeTreeTest, PicturesAreSelectedByTheirFirstName) {
   ASSERT_EQ(Run("n = root.createNode()\nn.createPicture('p', 0)\nn.createPicture('p', 1)\n"
                 "n.createPicture('q', 2, 1, 2, 3, 4)"),

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "ScriptFixture.h"
+#include "bind/Exceptions.h"
+#include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
 
@@ -107,6 +109,27 @@ TEST_F(ScriptFunctionsTest, AnArgumentErrorEndsTheStartScriptWithItsMessage) {
   EXPECT_FALSE(Host->LoadScript("Test.lua"));
   EXPECT_EQ(Host->LastError(), "test.lua:2: bad argument #2 to 'getNode' (should be a boolean)");
   EXPECT_EQ(Host->Root->Children.size(), 1u);
+}
+
+int ThrowsOurs(lua_State* L) {
+  return LuaScript::Guarded(L, []() -> int { throw Exception("ours went wrong"); });
+}
+
+int RaisesLuas(lua_State* L) {
+  return LuaScript::Guarded(L, [L]() -> int {
+    std::string kept = "destroyed on the way out";
+    return luaL_error(L, "lua went wrong");
+  });
+}
+
+TEST_F(ScriptFunctionsTest, OurExceptionsBecomeLuaErrorsAtTheBoundary) {
+  lua_register(L, "throwsOurs", ThrowsOurs);
+  lua_register(L, "raisesLuas", RaisesLuas);
+  EXPECT_EQ(Run("throwsOurs()"), "ours went wrong");
+  EXPECT_EQ(Run("raisesLuas()"), "test:1: lua went wrong");
+  EXPECT_EQ(String("local ok, e = pcall(throwsOurs) return tostring(ok) .. ' ' .. e"),
+            "false ours went wrong");
+  EXPECT_EQ(lua_gettop(L), 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -35,10 +36,23 @@ std::string Trim(std::string text) {
   return text;
 }
 
-}  // namespace
+// A display number nobody uses: neither a lock file here nor a listening socket anywhere in the
+// network namespace (X clients try the abstract socket first, and on a shared machine it may
+// belong to a server whose lock file lives in another /tmp).
+bool DisplayNumberFree(int number) {
+  std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+  if (access(lock.c_str(), F_OK) == 0) return false;
+  std::ifstream sockets("/proc/net/unix");
+  std::string line, name = "/tmp/.X11-unix/X" + std::to_string(number);
+  while (std::getline(sockets, line)) {
+    size_t at = line.find(name);
+    if (at != std::string::npos && at + name.size() == line.size()) return false;
+  }
+  return true;
+}
 
-bool StartPrivateServer() {
-  if (serverPid > 0) return true;
+// Starts Xvfb on `number`; true once it accepts connections.
+bool StartServerOn(int number) {
   int fds[2];
   if (pipe(fds) != 0) return false;
   pid_t pid = fork();
@@ -49,9 +63,9 @@ bool StartPrivateServer() {
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 1);
     dup2(devnull, 2);
-    std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
+    std::string display = ":" + std::to_string(number), fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+           "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -59,18 +73,30 @@ bool StartPrivateServer() {
     close(fds[0]);
     return false;
   }
-  std::string number;
+  // The number arrives once the server is ready; end of file means it gave up.
+  std::string answer;
   char c;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') answer += c;
   close(fds[0]);
-  if (number.empty()) {
+  if (answer.empty()) {
+    kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     return false;
   }
   serverPid = pid;
   std::atexit(StopServer);
-  setenv("DISPLAY", (":" + number).c_str(), 1);
+  setenv("DISPLAY", (":" + answer).c_str(), 1);
   return true;
+}
+
+}  // namespace
+
+bool StartPrivateServer() {
+  if (serverPid > 0) return true;
+  int first = 300 + static_cast<int>(getpid() % 400);
+  for (int number = first; number < first + 40; ++number)
+    if (DisplayNumberFree(number) && StartServerOn(number)) return true;
+  return false;
 }
 
 bool HaveDisplay() {

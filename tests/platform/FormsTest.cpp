@@ -326,6 +326,31 @@ TEST_F(FormsTest, RunEndsWhenTheWindowIsDestroyedFromOutside) {
   EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(FormsTest, TheCloseButtonEndsRun) {
+  if (testx::Run("command -v python3").empty()) GTEST_SKIP() << "python3 sends the close request";
+  TForm* main = nullptr;
+  Application->CreateForm(&main);
+  main->SetCaption("Kestrune close button test");
+  std::thread user([] {
+    std::string id =
+        testx::Run("timeout 5 xdotool search --sync --name '^Kestrune close button test$'");
+    testx::Run("python3 " KESTRUNE_SOURCE_DIR "/tests/platform/send_wm_delete.py " + id);
+  });
+  // Should the request go unheard, the test ends anyway, and fails.
+  bool gaveUp = false;
+  TTimer guard(main);
+  guard.Interval = 4000;
+  guard.OnTimer = [&] {
+    gaveUp = true;
+    main->Close();
+  };
+  guard.SetEnabled(true);
+  Application->Run();
+  user.join();
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_FALSE(gaveUp);
+}
+
 TEST_F(FormsTest, CloseOnTheMainFormEndsRun) {
   struct Quick : TForm {
     TTimer Timer{this};

@@ -1,16 +1,33 @@
-# Sourced by the commands: starts Xvfb on a free display when there is no $DISPLAY and stops it
-# when the command ends.
+# Sourced by the commands: starts Xvfb when there is no $DISPLAY and stops it when the command
+# ends. The display number is one that nobody uses: neither a lock file here nor a listening
+# socket anywhere in the network namespace (X clients try the abstract socket first, and on a
+# shared machine it may belong to a server whose lock file lives in another /tmp).
+display_number_free() {
+  [ ! -e "/tmp/.X$1-lock" ] && ! grep -q "/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
+}
+
 start_xvfb_if_needed() {
   if [ -n "${DISPLAY:-}" ]; then return 0; fi
-  local fifo
+  local n=$((200 + $$ % 100)) last=$((200 + $$ % 100 + 60)) fifo number
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  local number
-  read -r number <"$fifo"
+  while [ "$n" -lt "$last" ]; do
+    if display_number_free "$n"; then
+      Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+      XVFB_PID=$!
+      number=""
+      read -r number <"$fifo" || true
+      if [ -n "$number" ]; then
+        rm -f "$fifo"
+        export DISPLAY=":$number"
+        trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
+        echo "Started Xvfb on $DISPLAY"
+        return 0
+      fi
+    fi
+    n=$((n + 1))
+  done
   rm -f "$fifo"
-  export DISPLAY=":$number"
-  trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
-  echo "Started Xvfb on $DISPLAY"
+  echo "Could not start Xvfb" >&2
+  return 1
 }

@@ -1,5 +1,7 @@
 #include "Harness.h"
 
+#include <sys/prctl.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +13,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#include "FreeDisplay.h"
 
 namespace e2e {
 
@@ -36,26 +40,39 @@ std::string Capture(const std::string& command, int* status) {
 }
 
 XServer::XServer() {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe");
-  pid_ = fork();
-  if (pid_ == 0) {
+  int first = 500 + static_cast<int>(getpid() % 300);
+  for (int number = testx::FreeDisplayNumber(first); number >= 0 && display_.empty();
+       number = testx::FreeDisplayNumber(number + 1)) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      // The server goes with the test even when the test dies without its destructors.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      close(fds[0]);
+      std::string name = ":" + std::to_string(number), fd = std::to_string(fds[1]);
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+             "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    // The number arrives once the server accepts connections; end of file means it gave up.
+    std::string answer;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') answer += c;
     close(fds[0]);
-    std::string fd = std::to_string(fds[1]);
-    int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
-    _exit(127);
+    if (answer.empty()) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+      continue;
+    }
+    display_ = ":" + answer;
   }
-  close(fds[1]);
-  char buffer[32] = {};
-  ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
-  close(fds[0]);
-  if (n <= 0) throw std::runtime_error("Xvfb did not start");
-  display_ = ":" + std::string(buffer, n);
-  while (!display_.empty() && display_.back() == '\n') display_.pop_back();
+  if (display_.empty()) throw std::runtime_error("no X server could be started");
 }
 
 XServer::~XServer() {

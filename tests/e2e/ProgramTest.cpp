@@ -11,9 +11,17 @@ using e2e::XServer;
 
 namespace {
 
-// Every event the root receives is appended to a log shown in the caption.
+// Every event the root receives is appended to a log shown in the caption. Rectangles exist
+// only once a frame has been drawn, so the script says "drawn" from the first frame's read of
+// a probe node, and the tests wait for that before they click.
 const char* kEventLog = R"(
-root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
+-- The root reaches far past the window, so releases outside it still land on a node.
+root.setAttr{ left = -4000, top = -4000, width = 8800, height = 8600 }
+local probe = root.createNode()
+local seen = false
+setmetatable(probe, { __index = function(t, k)
+  if not seen then seen = true; print('drawn') end
+end })
 local log = {}
 local function record(tag)
   return function(self, x, y)
@@ -30,6 +38,13 @@ root.onMiddleRelease = record("MR")
 )";
 
 std::string Logged(const std::string& events) { return "print 1 args (STR " + events + ")"; }
+
+// Starts the program and waits for its window and its first frame.
+void StartAndWaitForFrame(Program& program) {
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR drawn)"), "print 1 args (STR drawn)");
+}
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -91,8 +106,7 @@ TEST_F(ProgramTest, NodesMadeBeforeARuntimeErrorAreStillDrawn) {
 
 TEST_F(ProgramTest, PressesAndReleasesArriveWithClientCoordinates) {
   Program program(server_, kEventLog);
-  program.Start();
-  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  StartAndWaitForFrame(program);
   program.MoveTo(10, 20);
   program.Xdo("click 1");
   EXPECT_EQ(program.WaitForCaption(Logged("LP 10,20;LR 10,20")), Logged("LP 10,20;LR 10,20"));
@@ -108,8 +122,7 @@ TEST_F(ProgramTest, PressesAndReleasesArriveWithClientCoordinates) {
 
 TEST_F(ProgramTest, ADoubleClickIsTwoPressesAndTwoReleases) {
   Program program(server_, kEventLog);
-  program.Start();
-  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  StartAndWaitForFrame(program);
   program.MoveTo(300, 200);
   program.Xdo("click --repeat 2 --delay 80 1");
   std::string events = "LP 300,200;LR 300,200;LP 300,200;LR 300,200";
@@ -118,8 +131,7 @@ TEST_F(ProgramTest, ADoubleClickIsTwoPressesAndTwoReleases) {
 
 TEST_F(ProgramTest, OnlyTheLeftReleaseIsFollowedOutsideTheWindow) {
   Program program(server_, kEventLog);
-  program.Start();
-  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  StartAndWaitForFrame(program);
   int ox = 0, oy = 0;
   program.Origin(&ox, &oy);
   ASSERT_GT(ox, 10);
@@ -148,7 +160,12 @@ TEST_F(ProgramTest, ALoadersMessageBoxLeavesTheWindowTicking) {
 root.setAttr{ width = 800, height = 600 }
 local reads = 0
 local probe = root.createNode()
-setmetatable(probe, { __index = function(t, k) if k == 'left' then reads = reads + 1 end end })
+setmetatable(probe, { __index = function(t, k)
+  if k == 'left' then
+    reads = reads + 1
+    if reads == 1 then print('drawn') end
+  end
+end })
 function root:onLeftPress() createTexture('packed.tga') end
 function root:onRightPress() print('reads', reads) end
 )");
@@ -158,8 +175,7 @@ function root:onRightPress() print('reads', reads) end
   tga[14] = 4;
   tga[16] = 24;
   program.WriteFile("packed.tga", tga + std::string(64, '\x7f'));
-  program.Start();
-  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  StartAndWaitForFrame(program);
   program.MoveTo(400, 300);
   program.Xdo("click 1");
 
@@ -170,9 +186,10 @@ function root:onRightPress() print('reads', reads) end
   }
   ASSERT_FALSE(box.empty()) << "no message box";
 
-  program.MoveTo(400, 300);
+  // The box sits over the middle of the screen; click in a corner of the window, away from it.
+  program.MoveTo(20, 20);
   program.Xdo("click 3");
-  std::string first = program.WaitForCaptionChange("Main");
+  std::string first = program.WaitForCaptionChange("print 1 args (STR drawn)");
   e2e::Capture("sleep 0.4");
   program.Xdo("click 3");
   std::string second = program.WaitForCaptionChange(first);

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "FreeDisplay.h"
 #include "platform/Platform.h"
 
 namespace testx {
@@ -34,21 +35,6 @@ std::string Trim(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
     text.pop_back();
   return text;
-}
-
-// A display number nobody uses: neither a lock file here nor a listening socket anywhere in the
-// network namespace (X clients try the abstract socket first, and on a shared machine it may
-// belong to a server whose lock file lives in another /tmp).
-bool DisplayNumberFree(int number) {
-  std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-  if (access(lock.c_str(), F_OK) == 0) return false;
-  std::ifstream sockets("/proc/net/unix");
-  std::string line, name = "/tmp/.X11-unix/X" + std::to_string(number);
-  while (std::getline(sockets, line)) {
-    size_t at = line.find(name);
-    if (at != std::string::npos && at + name.size() == line.size()) return false;
-  }
-  return true;
 }
 
 // Starts Xvfb on `number`; true once it accepts connections.

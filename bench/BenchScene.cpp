@@ -1,0 +1,160 @@
+#include "BenchScene.h"
+
+#include <jpeglib.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+void Put16(std::string& s, int v) {
+  s += char(v & 255);
+  s += char((v >> 8) & 255);
+}
+void Put32(std::string& s, int v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, (v >> 16) & 0xFFFF);
+}
+
+// The pattern of the large picture: smooth gradients with some detail, like a photograph's
+// worth of entropy for the JPEG coder.
+void LargePixel(int x, int y, unsigned char* rgb) {
+  rgb[0] = static_cast<unsigned char>((x * 255) / 2047);
+  rgb[1] = static_cast<unsigned char>((y * 255) / 2047);
+  rgb[2] = static_cast<unsigned char>(((x ^ y) * 7) & 255);
+}
+
+std::string Bmp(int width, int height, void (*pixel)(int, int, unsigned char*)) {
+  int row = (width * 3 + 3) / 4 * 4;
+  std::string s;
+  s.reserve(54 + static_cast<size_t>(row) * height);
+  s += "BM";
+  Put32(s, 54 + row * height);
+  Put32(s, 0);
+  Put32(s, 54);
+  Put32(s, 40);
+  Put32(s, width);
+  Put32(s, height);
+  Put16(s, 1);
+  Put16(s, 24);
+  Put32(s, 0);
+  Put32(s, row * height);
+  Put32(s, 2835);
+  Put32(s, 2835);
+  Put32(s, 0);
+  Put32(s, 0);
+  for (int y = height - 1; y >= 0; --y) {
+    for (int x = 0; x < width; ++x) {
+      unsigned char rgb[3];
+      pixel(x, y, rgb);
+      s += char(rgb[2]);
+      s += char(rgb[1]);
+      s += char(rgb[0]);
+    }
+    s.append(row - width * 3, '\0');
+  }
+  return s;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+int g_textureColour = 0;
+void TexturePixel(int x, int y, unsigned char* rgb) {
+  static const unsigned char colours[8][3] = {{220, 60, 50},  {60, 180, 80},  {50, 90, 220},
+                                              {230, 200, 60}, {200, 80, 200}, {60, 200, 210},
+                                              {240, 140, 40}, {150, 150, 150}};
+  const unsigned char* c = colours[g_textureColour % 8];
+  int edge = (x < 2 || y < 2 || x > 61 || y > 61) ? 60 : 0;
+  for (int i = 0; i < 3; ++i) rgb[i] = static_cast<unsigned char>(c[i] > edge ? c[i] - edge : 0);
+}
+
+}  // namespace
+
+const std::string& ScratchFolder() {
+  static std::string folder = [] {
+    char pattern[] = "/tmp/kestrune-bench-XXXXXX";
+    return std::string(mkdtemp(pattern));
+  }();
+  return folder;
+}
+
+std::string SceneLibraryPath() { return std::string(KESTRUNE_SOURCE_DIR) + "/bench/scene.lua"; }
+
+std::string TexturePath(int k) { return ScratchFolder() + "/tex" + std::to_string(k) + ".bmp"; }
+
+void WriteTextures(int textures) {
+  for (int k = 1; k <= textures; ++k) {
+    g_textureColour = k - 1;
+    WriteFile(TexturePath(k), Bmp(64, 64, TexturePixel));
+  }
+}
+
+std::string WriteProgramScene(int count, int textures) {
+  WriteTextures(textures);
+  std::string path = ScratchFolder() + "/scene_" + std::to_string(count) + "_" +
+                     std::to_string(textures) + ".lua";
+  std::string text = "dofile('" + SceneLibraryPath() + "')\nlocal textures = {}\n";
+  for (int k = 1; k <= textures; ++k)
+    text += "textures[" + std::to_string(k) + "] = createTexture('" + TexturePath(k) +
+            "', 64, 64)\n";
+  text +=
+      "scene_build(" + std::to_string(count) + ", " + std::to_string(textures) +
+      ", function(parent, left, top, texture)\n"
+      "  local node = (parent or root).createNode{ left = left, top = top, width = 32, "
+      "height = 32 }\n"
+      "  node.createPicture('p', textures[texture + 1])\n"
+      "  node.setPicture('p')\n"
+      "  return node\n"
+      "end)\n";
+  WriteFile(path, text);
+  return path;
+}
+
+std::string WriteLargeBmp() {
+  std::string path = ScratchFolder() + "/large.bmp";
+  WriteFile(path, Bmp(2048, 2048, LargePixel));
+  return path;
+}
+
+std::string WriteLargeJpeg() {
+  std::string path = ScratchFolder() + "/large.jpg";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file);
+  cinfo.image_width = 2048;
+  cinfo.image_height = 2048;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<unsigned char> row(2048 * 3);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    for (int x = 0; x < 2048; ++x)
+      LargePixel(x, static_cast<int>(cinfo.next_scanline), &row[static_cast<size_t>(x) * 3]);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::fclose(file);
+  return path;
+}
+
+long PeakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace bench

@@ -1,0 +1,25 @@
+// What the benchmarks share: the scene's files (textures, scripts) in a scratch folder, and the
+// peak resident size of the process.
+#pragma once
+
+#include <string>
+
+namespace bench {
+
+// A scratch folder for this run, made on first use.
+const std::string& ScratchFolder();
+// The path of bench/scene.lua in the source tree.
+std::string SceneLibraryPath();
+// Writes `textures` 64 by 64 BMP files of distinct colours; returns the path of file k (1-based).
+std::string TexturePath(int k);
+void WriteTextures(int textures);
+// A start script for the program that builds the scene with `count` nodes and `textures`
+// textures; returns its path.
+std::string WriteProgramScene(int count, int textures);
+// A 2048 by 2048 test picture as a 24-bit BMP and as a JPEG; returns the path.
+std::string WriteLargeBmp();
+std::string WriteLargeJpeg();
+// Peak resident set size of this process in KiB.
+long PeakResidentKiB();
+
+}  // namespace bench

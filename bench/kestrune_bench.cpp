@@ -1,0 +1,109 @@
+// The program's own costs, measured on the real screen and host: a frame at several scene
+// sizes, a pointer event over a large scene, texture loads and script loads.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "BenchScene.h"
+#include "app/Main_un.h"
+#include "app/Util_un.h"
+#include "bind/GLBind.h"
+#include "platform/Platform.h"
+#include "render/Graph_un.h"
+#include "script/Lua_un.h"
+
+namespace {
+
+// One host per scene, built on first use and kept, so every benchmark of a size measures the
+// same tables.
+CLua* SceneHost(int count, int textures) {
+  static std::map<std::pair<int, int>, std::unique_ptr<CLua>> hosts;
+  auto& host = hosts[{count, textures}];
+  if (!host) {
+    host = std::make_unique<CLua>();
+    if (!host->LoadScript(bench::WriteProgramScene(count, textures)))
+      std::fprintf(stderr, "scene failed: %s\n", host->LastError().c_str());
+    LuaHost = host.get();
+  }
+  return host.get();
+}
+
+void Frame(benchmark::State& state) {
+  CLua* host = SceneHost(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  for (auto _ : state) {
+    GLScreen->BeginFrame();
+    host->DrawNodes();
+    GLScreen->EndFrame();
+    GLBind::glFinish();
+  }
+  state.counters["nodes"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(Frame)
+    ->ArgsProduct({{100, 1000, 10000}, {1, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+void MouseEvent(benchmark::State& state) {
+  CLua* host = SceneHost(10000, 1);
+  GLScreen->BeginFrame();
+  host->DrawNodes();
+  GLScreen->EndFrame();
+  const TFloatPoint point{400, 300};
+  const std::string name = "LeftPress";
+  for (auto _ : state) host->MouseEvent(point, name);
+  state.counters["hits"] = host->HitList->Count;
+}
+BENCHMARK(MouseEvent)->Unit(benchmark::kMicrosecond);
+
+void AddTextureLarge(benchmark::State& state, bool jpeg) {
+  std::string path = jpeg ? bench::WriteLargeJpeg() : bench::WriteLargeBmp();
+  for (auto _ : state) {
+    GLScreen->AddTexture(path, 2048, 2048);
+    GLBind::glFinish();
+  }
+}
+BENCHMARK_CAPTURE(AddTextureLarge, jpeg, true)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK_CAPTURE(AddTextureLarge, bmp, false)->Unit(benchmark::kMillisecond)->Iterations(8);
+
+void LoadScriptFirst(benchmark::State& state) {
+  std::string path = bench::WriteProgramScene(10000, 1);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto host = std::make_unique<CLua>();
+    state.ResumeTiming();
+    host->LoadScript(path);
+    state.PauseTiming();
+    host.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(LoadScriptFirst)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void LoadScriptCached(benchmark::State& state) {
+  std::string path = bench::WriteProgramScene(10000, 1);
+  auto host = std::make_unique<CLua>();
+  host->LoadScript(path);
+  for (auto _ : state) host->LoadScript(path);
+}
+BENCHMARK(LoadScriptCached)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Set8087CW(0x133F);
+  InitProgramFolder();
+  if (!Application->Initialize()) return 1;
+  Main = new TMain();
+  Main->Show();
+  GLScreen = new CGLScreen(Main->Handle());
+  Application->ProcessMessages();
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::printf("peak_resident_kib %ld\n", bench::PeakResidentKiB());
+  return 0;
+}

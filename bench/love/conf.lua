@@ -1,0 +1,12 @@
+function love.conf(t)
+  t.identity = "kestrune-bench"
+  t.window.title = "bench"
+  t.window.width = 800
+  t.window.height = 600
+  t.window.vsync = 0
+  t.modules.audio = false
+  t.modules.sound = false
+  t.modules.joystick = false
+  t.modules.physics = false
+  t.modules.video = false
+end

@@ -1,0 +1,186 @@
+// The bare reference: only what the frame's cost model requires, with no host around it. A
+// window and a rendering context, the scene as plain Lua tables, and per node four table reads,
+// one texture bind and one immediate-mode quad. Its figures are the practical limit the
+// program is measured against.
+//
+// Usage: reference <frames|first|memory> <count> <textures> <frames>
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <lua.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchScene.h"
+#include "platform/Platform.h"
+
+namespace {
+
+struct Node {
+  int ref;
+  int parent;  // index into the node list, -1 for a child of the root
+  int texture;
+  float x, y;  // screen position of this frame
+};
+
+std::vector<Node> g_nodes;
+
+// make(parent, left, top, texture): a plain table with the four attributes.
+int Make(lua_State* L) {
+  int parent = -1;
+  if (!lua_isnil(L, 1)) {
+    lua_getfield(L, 1, "__index_in_list");
+    parent = static_cast<int>(lua_tointeger(L, -1));
+    lua_pop(L, 1);
+  }
+  lua_createtable(L, 0, 5);
+  lua_pushvalue(L, 2);
+  lua_setfield(L, -2, "left");
+  lua_pushvalue(L, 3);
+  lua_setfield(L, -2, "top");
+  lua_pushnumber(L, 32);
+  lua_setfield(L, -2, "width");
+  lua_pushnumber(L, 32);
+  lua_setfield(L, -2, "height");
+  lua_pushinteger(L, static_cast<lua_Integer>(g_nodes.size()));
+  lua_setfield(L, -2, "__index_in_list");
+  lua_pushvalue(L, -1);
+  int ref = luaL_ref(L, LUA_REGISTRYINDEX);
+  g_nodes.push_back(Node{ref, parent, static_cast<int>(lua_tointeger(L, 4)), 0, 0});
+  return 1;
+}
+
+GLuint LoadBmp64(const std::string& path) {
+  std::vector<unsigned char> data(54 + 64 * 64 * 3);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr || std::fread(data.data(), 1, data.size(), f) != data.size()) std::exit(2);
+  std::fclose(f);
+  unsigned char* pixels = data.data() + 54;
+  for (int i = 0; i < 64 * 64; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  gluBuild2DMipmaps(GL_TEXTURE_2D, 3, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+  return name;
+}
+
+float ReadField(lua_State* L, const char* key) {
+  lua_pushstring(L, key);
+  lua_gettable(L, -2);
+  float value = lua_isnumber(L, -1) ? static_cast<float>(lua_tonumber(L, -1)) : 0.0f;
+  lua_pop(L, 1);
+  return value;
+}
+
+void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glViewport(0, 0, 800, 600);
+  glOrtho(0, 800, 0, 600, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  for (Node& node : g_nodes) {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, node.ref);
+    float left = ReadField(L, "left");
+    float top = ReadField(L, "top");
+    float width = ReadField(L, "width");
+    float height = ReadField(L, "height");
+    lua_pop(L, 1);
+    node.x = left + (node.parent >= 0 ? g_nodes[node.parent].x : 0.0f);
+    node.y = top + (node.parent >= 0 ? g_nodes[node.parent].y : 0.0f);
+    float x0 = node.x, x1 = node.x + width, y0 = 600 - node.y, y1 = 600 - node.y - height;
+    glBindTexture(GL_TEXTURE_2D, textures[node.texture]);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 1);
+    glVertex3f(x0, y0, 0);
+    glTexCoord2f(0, 0);
+    glVertex3f(x0, y1, 0);
+    glTexCoord2f(1, 0);
+    glVertex3f(x1, y1, 0);
+    glTexCoord2f(1, 1);
+    glVertex3f(x1, y0, 0);
+    glEnd();
+  }
+  SwapBuffers(dc);
+  glFinish();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: reference <frames|first|memory> <count> <textures> <frames>\n");
+    return 2;
+  }
+  std::string mode = argv[1];
+  int count = std::atoi(argv[2]), textureCount = std::atoi(argv[3]), frames = std::atoi(argv[4]);
+
+  if (!Application->Initialize()) return 1;
+  TForm* form = new TForm();
+  form->ClientWidth = 800;
+  form->ClientHeight = 600;
+  HDC dc = GetDC(form->Handle());
+  PIXELFORMATDESCRIPTOR pfd{};
+  pfd.nSize = sizeof pfd;
+  pfd.nVersion = 1;
+  pfd.dwFlags = PFD_SUPPORT_OPENGL | PFD_DRAW_TO_WINDOW | PFD_DOUBLEBUFFER;
+  pfd.cColorBits = 32;
+  pfd.cDepthBits = 32;
+  SetPixelFormat(dc, ChoosePixelFormat(dc, &pfd), &pfd);
+  HMODULE gl = LoadLibraryA(GLLibraryName);
+  auto createContext = reinterpret_cast<HGLRC (*)(HDC)>(GetProcAddress(gl, "wglCreateContext"));
+  auto makeCurrent = reinterpret_cast<BOOL (*)(HDC, HGLRC)>(GetProcAddress(gl, "wglMakeCurrent"));
+  makeCurrent(dc, createContext(dc));
+  form->Show();
+
+  glEnable(GL_CULL_FACE);
+  glDisable(GL_DEPTH_TEST);
+  glClearColor(0, 0, 0, 0);
+  glEnable(GL_TEXTURE_2D);
+
+  bench::WriteTextures(textureCount);
+  std::vector<GLuint> textures;
+  for (int k = 1; k <= textureCount; ++k) textures.push_back(LoadBmp64(bench::TexturePath(k)));
+
+  lua_State* L = luaL_newstate();
+  luaL_openlibs(L);
+  if (luaL_dofile(L, bench::SceneLibraryPath().c_str()) != 0) return 3;
+  lua_getglobal(L, "scene_build");
+  lua_pushinteger(L, count);
+  lua_pushinteger(L, textureCount);
+  lua_pushcfunction(L, Make);
+  if (lua_pcall(L, 3, 0, 0) != 0) {
+    std::fprintf(stderr, "%s\n", lua_tostring(L, -1));
+    return 3;
+  }
+
+  if (mode == "first") {
+    Application->ProcessMessages();
+    DrawFrame(L, dc, textures);
+    return 0;
+  }
+  std::vector<double> times;
+  for (int i = 0; i < frames; ++i) {
+    Application->ProcessMessages();
+    auto start = std::chrono::steady_clock::now();
+    DrawFrame(L, dc, textures);
+    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                              start)
+                        .count());
+  }
+  if (mode == "frames") {
+    std::sort(times.begin(), times.end());
+    std::printf("%.3f\n", times[(times.size() - 1) / 2]);
+  }
+  return 0;
+}

@@ -27,7 +27,11 @@ CLuaNode::~CLuaNode() {
   }
 }
 
+uint64_t CLuaNode::StructureVersion = 1;
+uint64_t CLuaNode::DrawCount = 0;
+
 CLuaNode* CLuaNode::AddChild() {
+  ++StructureVersion;
   auto child = std::make_unique<CLuaNode>(this);
   child->ChildIndex = Children.size();
   Children.push_back(child.get());
@@ -164,10 +168,24 @@ TFloatRect CLuaNode::ReadRect(lua_State* L) {
   float values[4];
   PushTable(L);
   int table = lua_gettop(L);
+  // Only a metatable can make a read of the table run script code, and so raise. Without one
+  // the reads are plain ones, as cheap as the frame's cost model allows.
+  bool guarded = lua_getmetatable(L, table) != 0;
+  if (guarded) lua_pop(L, 1);
+  // A node whose table was never made (its creation failed half-way) has no attributes.
+  if (!lua_istable(L, table)) {
+    lua_pop(L, 1);
+    return TFloatRect{0, 0, 0, 0};
+  }
   for (int i = 0; i < 4; ++i) {
-    lua_pushvalue(L, table);
-    lua_pushstring(L, keys[i]);
-    ProtectedGetTable(L);
+    if (guarded) {
+      lua_pushvalue(L, table);
+      lua_pushstring(L, keys[i]);
+      ProtectedGetTable(L);
+    } else {
+      lua_pushstring(L, keys[i]);
+      lua_gettable(L, table);
+    }
     values[i] = lua_isnumber(L, -1) ? static_cast<float>(lua_tonumber(L, -1)) : 0.0f;
     lua_pop(L, 1);
   }
@@ -175,39 +193,86 @@ TFloatRect CLuaNode::ReadRect(lua_State* L) {
   return TFloatRect{values[0], values[1], values[2], values[3]};
 }
 
-void CLuaNode::Draw(lua_State* L) {
-  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
-    node->Rect = node->ReadRect(L);
-    if (node->Parent != nullptr) {
-      const TFloatRect& outer = node->Parent->ScreenRect;
-      node->ScreenRect = TFloatRect{outer.Left + node->Rect.Left, outer.Top + node->Rect.Top,
-                                    node->Rect.Width, node->Rect.Height};
-    } else {
-      node->ScreenRect = node->Rect;
-    }
-
-    const TLuaNodePicture* picture = node->GetCurrentPicture();
-    if (picture == nullptr || GLScreen == nullptr) continue;
-    // An index that names no texture draws nothing; the children still draw.
-    const TGLTexture* texture = GLScreen->GetTexture(picture->TextureIndex);
-    if (texture == nullptr) continue;
-    TFloatRect source{0, 0, 1, 1};
-    if (picture->HasSource) {
-      source = TFloatRect{
-          picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
-          picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
-    }
-    GLScreen->DrawPicture(*texture, node->ScreenRect, source);
+void CLuaNode::DrawOne(lua_State* L) {
+  Rect = ReadRect(L);
+  if (Parent != nullptr) {
+    const TFloatRect& outer = Parent->ScreenRect;
+    ScreenRect = TFloatRect{outer.Left + Rect.Left, outer.Top + Rect.Top, Rect.Width, Rect.Height};
+  } else {
+    ScreenRect = Rect;
   }
+
+  const TLuaNodePicture* picture = GetCurrentPicture();
+  if (picture == nullptr || GLScreen == nullptr) return;
+  // An index that names no texture draws nothing; the children still draw.
+  const TGLTexture* texture = GLScreen->GetTexture(picture->TextureIndex);
+  if (texture == nullptr) return;
+  TFloatRect source{0, 0, 1, 1};
+  if (picture->HasSource) {
+    source = TFloatRect{
+        picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
+        picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
+  }
+  GLScreen->DrawPicture(*texture, ScreenRect, source);
+}
+
+void CLuaNode::Draw(lua_State* L) {
+  ++DrawCount;
+  // A metamethod may run a message loop whose tick draws again: that inner frame walks the
+  // tree and leaves the outer one's list alone.
+  if (Drawing) {
+    for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) node->DrawOne(L);
+    return;
+  }
+  struct DrawingGuard {
+    bool& flag;
+    explicit DrawingGuard(bool& f) : flag(f) { flag = true; }
+    ~DrawingGuard() { flag = false; }
+  } guard(Drawing);
+
+  if (!Layout) Layout = std::make_unique<TLayout>();
+  TLayout& layout = *Layout;
+  if (!layout.Valid || layout.Structure != StructureVersion) {
+    layout.Nodes.clear();
+    for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this))
+      layout.Nodes.push_back(node);
+    layout.Rects.resize(layout.Nodes.size());
+    layout.Structure = StructureVersion;
+    layout.Valid = true;
+  }
+  layout.DrawStamp = 0;
+  for (size_t i = 0; i < layout.Nodes.size(); ++i) {
+    CLuaNode* node = layout.Nodes[i];
+    node->DrawOne(L);
+    layout.Rects[i] = node->ScreenRect;
+    if (layout.Structure != StructureVersion) {
+      // A metamethod made nodes: the rest of the frame walks the tree as it now stands, and
+      // the list is made again next time.
+      layout.Valid = false;
+      for (node = node->NextInSubtree(this); node != nullptr; node = node->NextInSubtree(this))
+        node->DrawOne(L);
+      return;
+    }
+  }
+  layout.DrawStamp = DrawCount;
 }
 
 void CLuaNode::CollectHits(const TFloatPoint& point, CLuaNodeList& list) {
-  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
-    const TFloatRect& r = node->ScreenRect;
-    if (point.X >= r.Left && point.X < r.Left + r.Width && point.Y >= r.Top &&
-        point.Y < r.Top + r.Height)
-      list.Push(node);
+  auto hit = [&point](const TFloatRect& r) {
+    return point.X >= r.Left && point.X < r.Left + r.Width && point.Y >= r.Top &&
+           point.Y < r.Top + r.Height;
+  };
+  // The list holds exactly the subtree's rectangles when nothing was added and nothing was
+  // drawn since this node's last Draw.
+  if (Layout && Layout->Valid && Layout->Structure == StructureVersion &&
+      Layout->DrawStamp == DrawCount && !Drawing) {
+    const TFloatRect* rects = Layout->Rects.data();
+    for (size_t i = 0, n = Layout->Rects.size(); i < n; ++i)
+      if (hit(rects[i])) list.Push(Layout->Nodes[i]);
+    return;
   }
+  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this))
+    if (hit(node->ScreenRect)) list.Push(node);
 }
 
 bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoint& point) {
@@ -215,8 +280,23 @@ bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoi
   // delivers events while a script function's values are still on the stack.
   int base = lua_gettop(L);
   PushTable(L);
-  lua_pushstring(L, ("on" + name).c_str());
-  ProtectedGetTable(L);
+  if (!lua_istable(L, -1)) {
+    lua_settop(L, base);
+    return false;
+  }
+  // The key is the same for every node an event is offered to: build it without allocating.
+  static std::string key;
+  key.assign("on");
+  key.append(name);
+  bool guarded = lua_getmetatable(L, -1) != 0;
+  if (guarded) {
+    lua_pop(L, 1);
+    lua_pushstring(L, key.c_str());
+    ProtectedGetTable(L);
+  } else {
+    lua_pushstring(L, key.c_str());
+    lua_gettable(L, -2);
+  }
   if (!lua_isfunction(L, -1)) {
     lua_settop(L, base);
     return false;

@@ -81,6 +81,25 @@ class CLuaNode {
   CLuaNode* NextInSubtree(CLuaNode* top);
 
   size_t ChildIndex = 0;  // position in Parent->Children
+
+  // Lays out and draws this node alone (its parent's rectangle is already this frame's).
+  void DrawOne(LuaBind::lua_State* L);
+
+  // The pre-order list of the subtree of a node that is drawn directly (the root), with the
+  // rectangles its last Draw gave them side by side. A frame walks the flat list instead of
+  // chasing parent and child links, and a pointer event scans the rectangles where they lie
+  // together; the tree walk stays for every case the list cannot answer exactly.
+  struct TLayout {
+    std::vector<CLuaNode*> Nodes;
+    std::vector<TFloatRect> Rects;
+    uint64_t Structure = 0;  // StructureVersion the list was made for
+    uint64_t DrawStamp = 0;  // DrawCount when its rectangles were written; 0 while drawing
+    bool Valid = false;
+  };
+  std::unique_ptr<TLayout> Layout;
+  bool Drawing = false;
+  static uint64_t StructureVersion;  // grows with every AddChild
+  static uint64_t DrawCount;         // grows with every Draw
 };
 
 // The nodes under the pointer, sorted deepest first.

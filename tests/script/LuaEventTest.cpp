@@ -200,3 +200,36 @@ TEST_F(EventTest, AnEventDeliveredWhileAnotherIsBeingOfferedLeavesItsListAlone) 
 }
 
 }  // namespace
+
+namespace {
+
+// Frames walk a flat list of the tree, and events scan the rectangles it kept. Both must give
+// what a walk of the tree itself gives, whatever the script does in between.
+TEST_F(EventTest, HitsFollowTheTreeWhenItGrowsDuringAFrameOrAPartIsDrawnAlone) {
+  ASSERT_EQ(Run("a = root.createNode{left = 0, top = 0, width = 50, height = 50}\n"
+                "b = root.createNode{left = 100, top = 0, width = 50, height = 50}\n"
+                "function b.onLeftPress() got = 'b' end\n"
+                // The first read of a's `left` in a frame adds a child to b, which the same
+                // frame must lay out, since b comes after a.
+                "setmetatable(a, { __index = function(t, k)\n"
+                "  if k == 'left' and not grown then\n"
+                "    grown = b.createNode{left = 10, top = 10, width = 20, height = 20}\n"
+                "    function grown.onLeftPress() got = 'grown' end\n"
+                "  end\n"
+                "end })\n"
+                "rawset(a, 'left', nil)"),
+            "");
+  DrawFrame();
+  EXPECT_EQ(Send(115, 15), "grown");
+  EXPECT_EQ(Send(140, 40), "b");
+  DrawFrame();
+  EXPECT_EQ(Send(115, 15), "grown");
+
+  // Drawing b's subtree alone moves its rectangles; the root's kept list must not answer.
+  ASSERT_EQ(Run("b.left = 400"), "");
+  Node({1})->Draw(L);
+  EXPECT_EQ(Send(415, 15), "grown");
+  EXPECT_EQ(Send(115, 15), "nil");
+}
+
+}  // namespace

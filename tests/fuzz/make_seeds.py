@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Writes the fuzz targets' seed corpora: small valid images of every kind the readers take (and
+a few they refuse), and operation lists for the script target in the encoding FuzzScript.cpp
+reads. Everything is made here; JPEG files are encoded by ImageMagick's convert from PPM.
+
+Usage: tests/fuzz/make_seeds.py OUTPUT_FOLDER   (writes OUTPUT_FOLDER/{bmp,tga,jpeg,script}/)
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+
+def pixels(width, height):
+    return [((x * 37 + y * 11) & 255, (x * 5) & 255, (y * 23) & 255)
+            for y in range(height) for x in range(width)]
+
+
+def bmp(width, height, top_down=False, pad=True, size_image=True, colours_used=0, info=40):
+    row = width * 3
+    padding = (4 - row % 4) % 4 if pad else 0
+    data = bytearray()
+    px = pixels(width, height)
+    for y in range(height):
+        for r, g, b in px[y * width:(y + 1) * width]:
+            data += bytes((b, g, r))
+        data += b"\0" * padding
+    palette = b"\x10\x20\x30\0" * colours_used
+    extra = b"\0" * (info - 40)
+    offset = 14 + info + len(palette)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    fields = struct.pack("<IiiHHIIiiII", info, width, -height if top_down else height, 1, 24, 0,
+                         len(data) if size_image else 0, 2835, 2835, colours_used, 0)
+    return header + fields + extra + palette + bytes(data)
+
+
+def tga(width, height, descriptor=0, id_field=b"", image_type=2, depth=24):
+    header = struct.pack("<BBBHHBHHHHBB", len(id_field), 0, image_type, 0, 0, 0, 0, 0, width,
+                         height, depth, descriptor)
+    data = bytearray()
+    for r, g, b in pixels(width, height):
+        data += bytes((b, g, r))
+    return header + id_field + bytes(data)
+
+
+def jpegs(folder):
+    """A few encodings of small pictures; none when convert is missing."""
+    with tempfile.TemporaryDirectory() as tmp:
+        ppm = os.path.join(tmp, "in.ppm")
+        width, height = 13, 9
+        with open(ppm, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (width, height))
+            for r, g, b in pixels(width, height):
+                f.write(bytes((r, g, b)))
+        variants = {
+            "baseline.jpg": ["-quality", "50"],
+            "progressive.jpg": ["-interlace", "JPEG"],
+            "grey.jpg": ["-colorspace", "Gray"],
+            "cmyk.jpg": ["-colorspace", "CMYK"],
+            "subsampled.jpg": ["-sampling-factor", "2x2"],
+            "restarts.jpg": ["-define", "jpeg:restart-interval=1"],
+            "arithmetic.jpg": ["-define", "jpeg:arithmetic-coding=true"],
+        }
+        for name, options in variants.items():
+            try:
+                subprocess.run(["convert", ppm] + options + [os.path.join(folder, name)],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except (OSError, subprocess.CalledProcessError):
+                pass
+
+
+# The script target's operations (keep in step with TOperation in FuzzScript.cpp).
+CALL, TEXTURE, PRINT, FIELD, META, DRAW, MOUSE, NUMBER, STRING, GROW, LOAD = range(11)
+ROOT = 0  # a node path that stops at once: the root
+FIRST = 64  # one step down to the first child, then stop with ROOT
+
+
+def script_seeds():
+    seeds = {}
+    # A node with a picture, drawn and clicked; its handler raises.
+    seeds["picture"] = bytes([
+        CALL, ROOT, 0, 0x81, 25,            # root.createNode(template with left..height)
+        TEXTURE, 0x81, 0,                   # createTexture("good.bmp")
+        CALL, FIRST, ROOT, 3, 0x02, 15, 0,  # first.createPicture("p", 0)
+        CALL, FIRST, ROOT, 4, 0x01, 15,     # first.setPicture("p")
+        FIELD, FIRST, ROOT, 0x00, 7, 27,    # first.onLeftPress = raising function
+        DRAW, 1,
+        MOUSE, 5, 5, 5, 5, 0,               # LeftPress at (20, 20)
+    ])
+    # A chain and a fan, hostile metatables on both, drawn and clicked everywhere.
+    seeds["trees"] = bytes([
+        GROW, ROOT, 1, 60,
+        GROW, ROOT, 0, 60,
+        META, 255, 0,
+        META, FIRST, ROOT, 0x80 | 3,
+        FIELD, 255, 0x00, 0, 6,             # deepest.left = NaN
+        FIELD, 255, 0x00, 2, 7,             # deepest.width = inf
+        DRAW, 0,
+        MOUSE, 0, 1, 0, MOUSE, 3, 3, 1,
+    ])
+    # Colon calls, odd argument types, print of everything.
+    seeds["arguments"] = bytes([
+        CALL, ROOT, 0, 0x43, 0, 1,          # root:createNode(0, -1)
+        CALL, ROOT, 1, 0x02, 21, 23,        # root.getNode("id", true)
+        CALL, ROOT, 2, 0x01, 24,            # root.setAttr{}
+        CALL, ROOT, 3, 0x06, 14, 0, 4, 5, 6, 7,
+        CALL, ROOT, 5, 0x41,                # root:getPicture()
+        PRINT, 5, 0, 14, 22, 24, 40,
+        TEXTURE, 0x03, 0, 1, 2,
+        NUMBER, 0, 0, 0, 0, 0, 0, 0xF0, 0x7F,
+        STRING, 3, 0x41, 0, 0x42,
+    ])
+    # Replaced `nodes` and `parent`, then children added; script files run.
+    seeds["replaced"] = bytes([
+        CALL, ROOT, 0, 0x00,
+        FIELD, ROOT, 0x00, 5, 0,            # root.nodes = 0
+        FIELD, FIRST, ROOT, 0x00, 6, 2,     # first.parent = 10
+        CALL, ROOT, 0, 0x00,
+        FIELD, ROOT, 0x80 | 0x40, 0, 25,    # root.nodes[0] = template
+        LOAD, 0, LOAD, 1, LOAD, 2, LOAD, 3, LOAD, 4,
+        DRAW, 1,
+    ])
+    # A loader's message box while a handler runs.
+    seeds["box"] = bytes([
+        FIELD, ROOT, 0x00, 0, 0,
+        FIELD, ROOT, 0x00, 2, 3,            # root.width = 400
+        FIELD, ROOT, 0x00, 3, 3,
+        FIELD, ROOT, 0x00, 7, 33,           # root.onLeftPress = load a damaged file
+        DRAW, 0,
+        MOUSE, 5, 5, 5, 5, 0,
+        TEXTURE, 0x81, 4, TEXTURE, 0x81, 5, TEXTURE, 0x81, 3, TEXTURE, 0x81, 6,
+    ])
+    return seeds
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    out = sys.argv[1]
+    folders = {name: os.path.join(out, name) for name in ("bmp", "tga", "jpeg", "script")}
+    for folder in folders.values():
+        os.makedirs(folder, exist_ok=True)
+
+    def put(kind, name, data):
+        with open(os.path.join(folders[kind], name), "wb") as f:
+            f.write(data)
+
+    put("bmp", "plain.bmp", bmp(5, 3))
+    put("bmp", "wide.bmp", bmp(16, 2))
+    put("bmp", "top_down.bmp", bmp(3, 4, top_down=True))
+    put("bmp", "no_size.bmp", bmp(7, 2, size_image=False))
+    put("bmp", "palette.bmp", bmp(2, 2, colours_used=2))
+    put("bmp", "v5_header.bmp", bmp(3, 3, info=124))
+    put("bmp", "cut.bmp", bmp(6, 6)[:70])
+    put("tga", "plain.tga", tga(4, 3))
+    put("tga", "odd.tga", tga(3, 5))
+    put("tga", "top_down.tga", tga(2, 3, descriptor=0x20))
+    put("tga", "mirrored.tga", tga(5, 2, descriptor=0x10))
+    put("tga", "with_id.tga", tga(2, 2, id_field=b"kestrune"))
+    put("tga", "packed.tga", tga(2, 2, image_type=10))
+    put("tga", "deep.tga", tga(2, 2, depth=32))
+    jpegs(folders["jpeg"])
+    for name, data in script_seeds().items():
+        put("script", name, data)
+
+
+if __name__ == "__main__":
+    main()

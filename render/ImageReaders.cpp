@@ -50,10 +50,12 @@ std::string Quoted(const std::string& name) {
 void CopyRows(const uint8_t* source, size_t sourceStride, size_t rowBytes, TImage& image,
               bool topRowFirst) {
   const size_t stride = image.RowStride();
-  image.Pixels.assign(stride * image.Height, 0);
+  image.Pixels.resize(stride * image.Height);
   for (uint32_t row = 0; row < image.Height; ++row) {
     const uint32_t target = topRowFirst ? image.Height - 1 - row : row;
-    std::memcpy(&image.Pixels[target * stride], source + row * sourceStride, rowBytes);
+    uint8_t* to = &image.Pixels[target * stride];
+    std::memcpy(to, source + row * sourceStride, rowBytes);
+    std::memset(to + rowBytes, 0, stride - rowBytes);  // the padding is the only byte not copied
   }
 }
 
@@ -76,8 +78,12 @@ void SwapRedBlue(TImage& image) {
 // ---------------------------------------------------------------------------------------------
 // BMP
 
-bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& /*name*/, TImage& image,
-                  TImageError& error) {
+namespace {
+
+// Checks a bitmap's headers and sizes the image; `dataStart` is where its rows begin and
+// `topDown` tells that they are stored top row first.
+bool ReadBmpLayout(const uint8_t* data, size_t size, TImage& image, TImageError& error,
+                   uint64_t& dataStart, bool& topDown) {
   constexpr size_t FileHeaderSize = 14;
   constexpr size_t InfoHeaderSize = 40;
   if (size < FileHeaderSize + InfoHeaderSize)
@@ -106,7 +112,6 @@ bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& /*name*/,
   // A 40-byte header is followed by the colour table and then the pixels. Larger headers come
   // from writers that place the pixels at bfOffBits (often with gaps or colour profiles in
   // between), so for them that offset is trusted when it is plausible.
-  uint64_t dataStart;
   if (infoSize > InfoHeaderSize && offBits >= headersEnd && offBits < size) {
     dataStart = offBits;
   } else {
@@ -126,7 +131,39 @@ bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& /*name*/,
   if (length > size - dataStart) return Fail(error, "Error reading bitmap data", BmpCaption);
   if (length < needed) return Fail(error, "Bitmap data smaller than the image", BmpCaption);
 
-  CopyRows(data + dataStart, stride, stride, image, height < 0);
+  topDown = height < 0;
+  return true;
+}
+
+}  // namespace
+
+bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& /*name*/, TImage& image,
+                  TImageError& error) {
+  uint64_t dataStart = 0;
+  bool topDown = false;
+  if (!ReadBmpLayout(data, size, image, error, dataStart, topDown)) return false;
+  const size_t stride = image.RowStride();
+  CopyRows(data + dataStart, stride, stride, image, topDown);
+  SwapRedBlue(image);
+  return true;
+}
+
+bool ReadBmpImageInPlace(TByteBuffer&& file, const std::string& name, TImage& image,
+                         TImageError& error) {
+  uint64_t dataStart = 0;
+  bool topDown = false;
+  if (!ReadBmpLayout(file.data(), file.size(), image, error, dataStart, topDown)) return false;
+  if (topDown) return ReadBmpImage(file.data(), file.size(), name, image, error);
+  // Bottom-up rows padded to four bytes are already laid out as the upload takes them: slide
+  // them to the front of the file's own buffer instead of copying them into a new one.
+  const size_t stride = image.RowStride();
+  const size_t rowBytes = size_t(image.Width) * 3;
+  image.Pixels.swap(file);
+  uint8_t* pixels = image.Pixels.data();
+  std::memmove(pixels, pixels + dataStart, stride * image.Height);
+  image.Pixels.resize(stride * image.Height);
+  for (uint32_t row = 0; row < image.Height; ++row)
+    std::memset(pixels + row * stride + rowBytes, 0, stride - rowBytes);
   SwapRedBlue(image);
   return true;
 }
@@ -300,7 +337,7 @@ bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TI
   }
   if (ok) {
     const size_t stride = image.RowStride();
-    image.Pixels.assign(stride * image.Height, 0);
+    image.Pixels.resize(stride * image.Height);  // every byte is decoded into
     // The decoder delivers the top row first; the upload wants the bottom row first.
     std::vector<JSAMPROW> rows(image.Height);
     for (uint32_t row = 0; row < image.Height; ++row)

@@ -5,8 +5,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
+
+// An allocator whose resize leaves new bytes as they are. The readers write every byte they hand
+// on, and clearing a 16 MB image only to overwrite it costs a large texture load milliseconds.
+template <typename T>
+struct TUninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TUninitialisedAllocator<U>;
+  };
+  TUninitialisedAllocator() = default;
+  template <typename U>
+  TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// File contents and pixels: bytes that are filled after they are sized.
+using TByteBuffer = std::vector<uint8_t, TUninitialisedAllocator<uint8_t>>;
 
 enum class TPixelFormat { RGB, RGBA };
 
@@ -17,7 +43,7 @@ struct TImage {
   uint32_t Height = 0;
   TPixelFormat Format = TPixelFormat::RGB;
   int RowAlignment = 4;
-  std::vector<uint8_t> Pixels;
+  TByteBuffer Pixels;
 
   size_t BytesPerPixel() const { return Format == TPixelFormat::RGBA ? 4 : 3; }
   // Distance between the starts of two rows, padding included.
@@ -42,6 +68,10 @@ extern const char* const TgaNotFoundCaption;  // "TGA Texture"
 // Uncompressed 24-bit Windows bitmaps with an info header of 40 bytes or more.
 bool ReadBmpImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
                   TImageError& error);
+// The same, taking the whole file's buffer, whose storage then holds the pixels when the rows
+// need no reordering (the loaders' way: a large bitmap is not copied).
+bool ReadBmpImageInPlace(TByteBuffer&& file, const std::string& name, TImage& image,
+                         TImageError& error);
 // Uncompressed 24-bit true-colour TGA images.
 bool ReadTgaImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
                   TImageError& error);

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -23,7 +24,7 @@ void Show(const TImageError& error) {
 
 // Reads the whole file. False only when it cannot be opened; a read that fails half-way keeps
 // what arrived, which the readers then find cut short.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+bool ReadWholeFile(const std::string& path, TByteBuffer& bytes) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -44,7 +45,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
 
 using TReader = bool (*)(const uint8_t*, size_t, const std::string&, TImage&, TImageError&);
 
-bool DecodeAndUpload(TReader reader, const std::vector<uint8_t>& bytes, const std::string& fileName,
+bool DecodeAndUpload(TReader reader, const TByteBuffer& bytes, const std::string& fileName,
                      uint32_t& textureId) {
   TImage image;
   TImageError error;
@@ -76,12 +77,19 @@ bool ReadBmpTexture(const std::string& fileName, uint32_t& textureId) {
 }
 
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId) {
-  std::vector<uint8_t> bytes;
+  TByteBuffer bytes;
   if (!ReadWholeFile(openName, bytes)) {
     Show("Error opening " + fileName, BmpCaption);
     return false;
   }
-  return DecodeAndUpload(ReadBmpImage, bytes, fileName, textureId);
+  TImage image;
+  TImageError error;
+  if (!ReadBmpImageInPlace(std::move(bytes), fileName, image, error)) {
+    Show(error);
+    return false;
+  }
+  textureId = UploadImage(image);
+  return true;
 }
 
 bool ReadJpegTexture(const std::string& fileName, uint32_t& textureId) {
@@ -90,7 +98,7 @@ bool ReadJpegTexture(const std::string& fileName, uint32_t& textureId) {
 
 bool ReadJpegTexture(const std::string& fileName, const std::string& openName,
                      uint32_t& textureId) {
-  std::vector<uint8_t> bytes;
+  TByteBuffer bytes;
   if (!ReadWholeFile(openName, bytes)) {
     Show("Couldn't load JPG - \"" + fileName + "\"", BmpCaption);
     return false;
@@ -107,7 +115,7 @@ bool ReadTgaTexture(const std::string& fileName, const std::string& openName, ui
     Show("File not found  - " + fileName, TgaNotFoundCaption);
     return false;
   }
-  std::vector<uint8_t> bytes;
+  TByteBuffer bytes;
   if (!ReadWholeFile(openName, bytes)) {
     Show("Couldn't read file \"" + fileName + "\".", TgaCaption);
     return false;

@@ -138,8 +138,8 @@ def ball():
                 z = math.sqrt(1.0 - d2)
                 light = max(0.0, (-0.5 * dx - 0.6 * dy + 0.62 * z))
                 base = blend((150, 40, 20), (255, 196, 64), light)
-                spec = max(0.0, light - 0.85) * 6
-                img[y][x] = blend(base, (255, 255, 255), min(1.0, spec))
+                shine = max(0.0, light - 0.85) * 6
+                img[y][x] = blend(base, (255, 255, 255), min(1.0, shine))
     return img
 
 

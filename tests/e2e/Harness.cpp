@@ -1,7 +1,5 @@
 #include "Harness.h"
 
-#include <sys/prctl.h>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,15 +12,19 @@
 #include <stdexcept>
 #include <thread>
 
-#include "FreeDisplay.h"
+#include "PrivateXServer.h"
 
 namespace e2e {
 
 namespace {
 
-void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
-std::string ProgramPath() { return std::string(KESTRUNE_BINARY_DIR) + "/kestrune"; }
+std::string ProgramPath() {
+  return std::string(KESTRUNE_BINARY_DIR) + "/kestrune";
+}
 
 }  // namespace
 
@@ -40,46 +42,12 @@ std::string Capture(const std::string& command, int* status) {
 }
 
 XServer::XServer() {
-  int first = 500 + static_cast<int>(getpid() % 300);
-  for (int number = testx::FreeDisplayNumber(first); number >= 0 && display_.empty();
-       number = testx::FreeDisplayNumber(number + 1)) {
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      // The server goes with the test even when the test dies without its destructors.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      close(fds[0]);
-      std::string name = ":" + std::to_string(number), fd = std::to_string(fds[1]);
-      int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-             "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    // The number arrives once the server accepts connections; end of file means it gave up.
-    std::string answer;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') answer += c;
-    close(fds[0]);
-    if (answer.empty()) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-      continue;
-    }
-    display_ = ":" + answer;
-  }
+  display_ = testx::StartXvfb(500 + static_cast<int>(getpid() % 300), &pid_);
   if (display_.empty()) throw std::runtime_error("no X server could be started");
 }
 
 XServer::~XServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
+  testx::StopXvfb(pid_);
 }
 
 Program::Program(const XServer& server, const char* script) : server_(server) {
@@ -163,8 +131,7 @@ void Program::MoveTo(int x, int y) const {
 }
 
 void Program::Origin(int* x, int* y) const {
-  std::string geometry =
-      Capture(server_.Env() + "xdotool getwindowgeometry --shell " + window_);
+  std::string geometry = Capture(server_.Env() + "xdotool getwindowgeometry --shell " + window_);
   *x = *y = 0;
   std::sscanf(geometry.c_str() + geometry.find("X="), "X=%d", x);
   std::sscanf(geometry.c_str() + geometry.find("Y="), "Y=%d", y);
@@ -206,21 +173,42 @@ bool Program::Running() {
   return true;
 }
 
-std::string Program::Stderr() const { return Capture("cat '" + folder_ + "/stderr.txt'"); }
+std::string Program::Stderr() const {
+  return Capture("cat '" + folder_ + "/stderr.txt'");
+}
 
 std::string SolidBmp(int width, int height, Rgb colour) {
   int row = (width * 3 + 3) / 4 * 4;
   int size = row * height;
   std::string bytes;
-  auto put16 = [&](int v) { bytes += char(v & 255); bytes += char((v >> 8) & 255); };
-  auto put32 = [&](int v) { put16(v & 0xFFFF); put16((v >> 16) & 0xFFFF); };
+  auto put16 = [&](int v) {
+    bytes += char(v & 255);
+    bytes += char((v >> 8) & 255);
+  };
+  auto put32 = [&](int v) {
+    put16(v & 0xFFFF);
+    put16((v >> 16) & 0xFFFF);
+  };
   bytes += "BM";
-  put32(54 + size); put32(0); put32(54);
-  put32(40); put32(width); put32(height); put16(1); put16(24); put32(0); put32(size);
-  put32(2835); put32(2835); put32(0); put32(0);
+  put32(54 + size);
+  put32(0);
+  put32(54);
+  put32(40);
+  put32(width);
+  put32(height);
+  put16(1);
+  put16(24);
+  put32(0);
+  put32(size);
+  put32(2835);
+  put32(2835);
+  put32(0);
+  put32(0);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      bytes += char(colour.b); bytes += char(colour.g); bytes += char(colour.r);
+      bytes += char(colour.b);
+      bytes += char(colour.g);
+      bytes += char(colour.r);
     }
     bytes.append(row - width * 3, '\0');
   }

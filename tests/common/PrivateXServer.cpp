@@ -1,0 +1,84 @@
+#include "PrivateXServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace testx {
+
+bool DisplayNumberFree(int number) {
+  std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+  if (access(lock.c_str(), F_OK) == 0) return false;
+  std::ifstream sockets("/proc/net/unix");
+  std::string line, name = "/tmp/.X11-unix/X" + std::to_string(number);
+  while (std::getline(sockets, line)) {
+    size_t at = line.find(name);
+    if (at != std::string::npos && at + name.size() == line.size()) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Starts Xvfb on `number`; its display name once it accepts connections, else empty.
+std::string StartOn(int number, pid_t* pid) {
+  int fds[2];
+  if (pipe(fds) != 0) return std::string();
+  *pid = fork();
+  if (*pid == 0) {
+    // The server goes with the test even when the test dies without running its exit handlers.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    close(fds[0]);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    std::string display = ":" + std::to_string(number), fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+           "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  if (*pid < 0) {
+    close(fds[0]);
+    return std::string();
+  }
+  // The number arrives once the server is ready; end of file means it gave up.
+  std::string answer;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') answer += c;
+  close(fds[0]);
+  // A server elsewhere on the machine may hold the abstract socket of this number without a
+  // lock file here, and clients try that socket first: make sure ours is the one that answers.
+  std::string probe = "xdpyinfo -display :" + answer + " >/dev/null 2>&1";
+  if (answer.empty() || std::system(probe.c_str()) != 0) {
+    StopXvfb(*pid);
+    return std::string();
+  }
+  return ":" + answer;
+}
+
+}  // namespace
+
+std::string StartXvfb(int first, pid_t* pid) {
+  for (int number = first; number < first + 40; ++number) {
+    if (!DisplayNumberFree(number)) continue;
+    std::string display = StartOn(number, pid);
+    if (!display.empty()) return display;
+  }
+  *pid = -1;
+  return std::string();
+}
+
+void StopXvfb(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+}  // namespace testx

@@ -17,13 +17,15 @@ start_xvfb_if_needed() {
       XVFB_PID=$!
       number=""
       read -r number <"$fifo" || true
-      if [ -n "$number" ]; then
+      # Clients try the abstract socket first; make sure ours is the server that answers.
+      if [ -n "$number" ] && xdpyinfo -display ":$number" >/dev/null 2>&1; then
         rm -f "$fifo"
         export DISPLAY=":$number"
         trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
         echo "Started Xvfb on $DISPLAY"
         return 0
       fi
+      kill "$XVFB_PID" 2>/dev/null || true
     fi
     n=$((n + 1))
   done

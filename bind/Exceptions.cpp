@@ -1,6 +1,7 @@
 #include "bind/Exceptions.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/Platform.h"
 
@@ -15,7 +16,10 @@ void RaiseOSError(unsigned long errorCode) {
 void RaiseLastOSError() { RaiseOSError(GetLastError()); }
 
 void RaiseAssertion(const char* message, const char* file, int line) {
+  // The source file's own name, not the folder it happened to be built in.
+  const char* name = std::strrchr(file, '/');
+  name = name != nullptr ? name + 1 : file;
   char text[1024];
-  std::snprintf(text, sizeof text, "%s (%s, line %d)", message, file, line);
+  std::snprintf(text, sizeof text, "%s (%s, line %d)", message, name, line);
   throw EAssertionFailed(text);
 }

@@ -318,7 +318,7 @@ TEST_F(GLBindTest, ActivationChecksBothHandlesBeforeAnything) {
   };
   const std::string both = message(nullptr, nullptr);
   EXPECT_EQ(both.rfind("DC must not be 0 (", 0), 0u) << both;
-  EXPECT_NE(both.find("GLContext.cpp, line "), std::string::npos) << both;
+  EXPECT_NE(both.find(" (GLContext.cpp, line "), std::string::npos) << both;
   EXPECT_EQ(both.back(), ')');
   EXPECT_EQ(message(nullptr, rc).rfind("DC must not be 0 (", 0), 0u);
   const std::string noRC = message(dc, nullptr);

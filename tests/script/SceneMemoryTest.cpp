@@ -29,7 +29,23 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) {
   return operator new(size);
 }
+// The nothrow forms as well: a library that pairs one of them with plain delete (the GL
+// driver's code generator does) must get memory of the same kind, or AddressSanitizer rightly
+// calls the pair a mismatch.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (counting) ++allocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 void operator delete[](void* p) noexcept {

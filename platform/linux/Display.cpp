@@ -152,8 +152,14 @@ void SetWindowTitle(Window window, const std::string& utf8) {
   XTextProperty property;
   std::string latin = Utf8ToLatin1(utf8);
   char* list[] = {const_cast<char*>(utf8.c_str())};
-  if (!ascii &&
-      Xutf8TextListToTextProperty(display, list, 1, XCompoundTextStyle, &property) == Success) {
+  int converted = XLocaleNotSupported;
+  if (!ascii) {
+    converted = Xutf8TextListToTextProperty(display, list, 1, XCompoundTextStyle, &property);
+    // Text that is not all convertible (bytes that are no UTF-8) still gets a property made,
+    // with stand-ins for what failed; it is not used, but it is ours to free.
+    if (converted > 0) XFree(property.value);
+  }
+  if (converted == Success) {
     XSetWMName(display, window, &property);
     XSetWMIconName(display, window, &property);
     XFree(property.value);

@@ -90,6 +90,21 @@ TEST_F(FormsTest, WindowHasFixedClientSizeCentredPositionAndReadableCaption) {
   EXPECT_EQ(form.Caption(), "Fenêtre ünïcode");
 }
 
+// A script's print can put any bytes in the caption. Bytes that are no UTF-8 still make a
+// caption, and the text property their conversion makes on the way is not left behind (the
+// sanitizer build's leak check sees to that).
+TEST_F(FormsTest, ACaptionOfBytesThatAreNoUtf8IsSetAndLeaksNothing) {
+  TForm form;
+  std::string id = ShowAndFind(form, "Kestrune bytes test");
+  ASSERT_FALSE(id.empty());
+  const std::string bytes = "caf\xE9 \xF2\xFF";
+  form.SetCaption(bytes);
+  Application->ProcessMessages();
+  EXPECT_EQ(form.Caption(), bytes);
+  std::string name = testx::Run("xprop -id " + id + " WM_NAME");
+  EXPECT_NE(name.find("caf"), std::string::npos) << name;
+}
+
 TEST_F(FormsTest, RealPointerGivesButtonsAndClientPositions) {
   TForm form;
   std::vector<MouseRecord> events;

@@ -29,6 +29,7 @@ extern "C" {
 }
 
 #include "app/Main_un.h"
+#include "app/Util_un.h"
 #include "bind/LuaBind.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
@@ -420,7 +421,7 @@ int FakeMessageBox(const std::string&, const std::string&) {
 }
 
 void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
+  std::ofstream(ProgramFolder + name, std::ios::binary) << bytes;
 }
 
 std::string Bmp(int width, int height) {
@@ -480,11 +481,13 @@ std::string Jpeg(int width, int height) {
   return bytes;
 }
 
-// The files the operations load, in a scratch folder that becomes the working folder.
+// The files the operations load, in a scratch folder that stands in for the program's folder
+// (the working folder stays, so that inputs named on the command line are found).
 void MakeFiles() {
   char pattern[] = "/tmp/kestrune-fuzz-XXXXXX";
   const char* folder = mkdtemp(pattern);
-  if (folder == nullptr || chdir(folder) != 0) std::abort();
+  if (folder == nullptr) std::abort();
+  ProgramFolder = std::string(folder) + "/";
   Write("good.bmp", Bmp(5, 3));
   Write("GOOD.BMP", Bmp(2, 2));
   Write("cut.bmp", Bmp(8, 8).substr(0, 80));
@@ -494,7 +497,7 @@ void MakeFiles() {
   const std::string jpeg = Jpeg(9, 7);
   Write("good.jpg", jpeg);
   Write("damaged.jpg", jpeg.substr(0, jpeg.size() / 2));
-  if (mkdir("folder.bmp", 0700) != 0) std::abort();
+  if (mkdir((ProgramFolder + "folder.bmp").c_str(), 0700) != 0) std::abort();
   Write("ok.lua",
         "local n = root.createNode('s') n.setAttr{ left = 1, width = 9, height = 9 }\n"
         "n.createPicture('p', createTexture('good.tga'), 0, 0, 1, 1) n.setPicture('p')\n");

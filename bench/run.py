@@ -197,6 +197,11 @@ def main():
         else:
             print("| %s (ms) | %.3f | | | | |" % (name, med(values)))
 
+    # The scratch folders of this run: the texture files and the benchmark program's scenes.
+    shutil.rmtree(folder, ignore_errors=True)
+    for scratch in glob.glob("/tmp/kestrune-bench-*"):
+        shutil.rmtree(scratch, ignore_errors=True)
+
 
 if __name__ == "__main__":
     main()

@@ -39,8 +39,10 @@ std::string StartOn(int number, pid_t* pid) {
     dup2(devnull, 1);
     dup2(devnull, 2);
     std::string display = ":" + std::to_string(number), fd = std::to_string(fds[1]);
+    // No reset when the last client leaves: the probe below is such a client, and a program
+    // started while the server resets finds no display.
     execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-           "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+           "1280x1024x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);

@@ -2,6 +2,8 @@
 # ends. The display number is one that nobody uses: neither a lock file here nor a listening
 # socket anywhere in the network namespace (X clients try the abstract socket first, and on a
 # shared machine it may belong to a server whose lock file lives in another /tmp).
+# The server does not reset when its last client leaves: tests connect one after another, and
+# one that connects while the server resets finds no display.
 display_number_free() {
   [ ! -e "/tmp/.X$1-lock" ] && ! grep -q "/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
 }
@@ -13,7 +15,7 @@ start_xvfb_if_needed() {
   mkfifo "$fifo"
   while [ "$n" -lt "$last" ]; do
     if display_number_free "$n"; then
-      Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+      Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
       XVFB_PID=$!
       number=""
       read -r number <"$fifo" || true

@@ -385,7 +385,9 @@ void Run(TInput& in) {
         CLuaNode* node = PickNode(in);
         const uint8_t shape = in.Byte();
         size_t count = 1 + size_t(in.Byte()) * 4;
-        if (State.Nodes + count > MaxNodes) count = MaxNodes - State.Nodes;
+        // A script file may have taken the count past the bound already.
+        if (State.Nodes + count > MaxNodes)
+          count = State.Nodes < MaxNodes ? MaxNodes - State.Nodes : 0;
         for (size_t i = 0; i < count; ++i) {
           PushNodeFunction(node, 0);
           if (lua_pcall(L, 0, 1, 0) != 0) {

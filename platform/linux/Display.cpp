@@ -48,7 +48,15 @@ unsigned long PixelOf(const Visual* visual, unsigned r, unsigned g, unsigned b) 
 
 bool OpenDisplay() {
   if (state.display) return true;
+  // A busy server can refuse a connection for a moment (seen with several test programs and
+  // servers starting at once); a few short retries keep that from failing the whole program.
   Display* display = XOpenDisplay(nullptr);
+  for (int attempt = 0; !display && attempt < 10 && std::getenv("DISPLAY") != nullptr &&
+                        *std::getenv("DISPLAY") != '\0';
+       ++attempt) {
+    usleep(100 * 1000);
+    display = XOpenDisplay(nullptr);
+  }
   if (!display) {
     triedAndFailed = true;
     return false;

@@ -6,15 +6,17 @@
 // and their `nodes` tables hostile metatables, build deep and wide trees, run script files,
 // draw frames and deliver pointer events at any point, NaN and infinities included.
 //
-// The loaders' message boxes are replaced by one that, like the real box's own message loop,
-// draws a frame and delivers a click while the script that loaded the texture still waits.
+// The screen is the real one rather than a stand-in that records draws: a host, a few hundred
+// operations and their frames take a few milliseconds on Mesa's software renderer, and this way
+// the loaders' uploads and every GL call run as they do in the program. The loaders' message
+// boxes are replaced by one that, like the real box's own message loop, draws a frame and
+// delivers a click while the script that loaded the texture still waits.
 //
 // Encoding: each operation is one byte (its value modulo the number of operations) followed by
 // the bytes it reads; reading past the end gives zeros. tests/fuzz/make_seeds.py writes seeds
 // in this encoding, so keep the two in step.
 #include <GL/gl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>

@@ -62,6 +62,17 @@ int Make(lua_State* L) {
   return 1;
 }
 
+// A bound texture object with the program's settings.
+GLuint NewTexture() {
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  return name;
+}
+
 GLuint LoadBmp64(const std::string& path) {
   std::vector<unsigned char> data(54 + 64 * 64 * 3);
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -69,12 +80,7 @@ GLuint LoadBmp64(const std::string& path) {
   std::fclose(f);
   unsigned char* pixels = data.data() + 54;
   for (int i = 0; i < 64 * 64; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
-  GLuint name = 0;
-  glGenTextures(1, &name);
-  glBindTexture(GL_TEXTURE_2D, name);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  GLuint name = NewTexture();
   gluBuild2DMipmaps(GL_TEXTURE_2D, 3, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, pixels);
   return name;
 }
@@ -89,12 +95,7 @@ GLuint LoadLarge(const std::string& path) {
   std::fseek(f, 0, SEEK_SET);
   if (std::fread(file.data(), 1, file.size(), f) != file.size()) std::exit(2);
   std::fclose(f);
-  GLuint name = 0;
-  glGenTextures(1, &name);
-  glBindTexture(GL_TEXTURE_2D, name);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  GLuint name = NewTexture();
   if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0) {
     int width = *reinterpret_cast<int32_t*>(&file[18]);
     int height = *reinterpret_cast<int32_t*>(&file[22]);

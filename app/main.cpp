@@ -7,7 +7,7 @@
 int main() {
   Set8087CW(0x133F);
   InitProgramFolder();
-  LuaLibraryName = LuaLibraryDefaultName;
+  // The Lua library's name holds its default from module start-up; nothing is loaded yet.
 
   if (!Application->Initialize()) return 1;
   Application->CreateForm(&Main);

@@ -84,7 +84,7 @@ constexpr GLenum GLU_VERSION = 100800;
 // Entry-point variables: one per function the binding knows, null until resolved.
 
 // The type of the entry points nothing in the program calls.
-typedef void (*GLProc)();
+typedef void(APIENTRY* GLProc)();
 
 namespace EntryPointTypes {
 // Every name gets the generic type here; the names declared directly in EntryPointTypes below
@@ -97,50 +97,51 @@ namespace Generic {
 }  // namespace Generic
 using namespace Generic;
 
-typedef void (*glEnable)(GLenum cap);
-typedef void (*glDisable)(GLenum cap);
-typedef void (*glClearColor)(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
-typedef void (*glClear)(GLbitfield mask);
-typedef void (*glViewport)(GLint x, GLint y, GLsizei width, GLsizei height);
-typedef void (*glMatrixMode)(GLenum mode);
-typedef void (*glLoadIdentity)();
-typedef void (*glOrtho)(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top,
-                        GLdouble zNear, GLdouble zFar);
-typedef void (*glBindTexture)(GLenum target, GLuint texture);
-typedef void (*glGenTextures)(GLsizei n, GLuint* textures);
-typedef void (*glDeleteTextures)(GLsizei n, const GLuint* textures);
-typedef void (*glTexParameteri)(GLenum target, GLenum pname, GLint param);
-typedef void (*glTexEnvi)(GLenum target, GLenum pname, GLint param);
-typedef void (*glTexImage2D)(GLenum target, GLint level, GLint internalFormat, GLsizei width,
-                             GLsizei height, GLint border, GLenum format, GLenum type,
-                             const GLvoid* pixels);
-typedef void (*glBlendFunc)(GLenum sfactor, GLenum dfactor);
-typedef void (*glBegin)(GLenum mode);
-typedef void (*glEnd)();
-typedef void (*glColor4f)(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
-typedef void (*glTexCoord2f)(GLfloat s, GLfloat t);
-typedef void (*glVertex3f)(GLfloat x, GLfloat y, GLfloat z);
-typedef const GLubyte* (*glGetString)(GLenum name);
-typedef void (*glGetIntegerv)(GLenum pname, GLint* params);
-typedef GLenum (*glGetError)();
-typedef void (*glFinish)();
-typedef void (*glFlush)();
-typedef void (*glPixelStorei)(GLenum pname, GLint param);
-typedef void (*glReadBuffer)(GLenum mode);
-typedef void (*glReadPixels)(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format,
-                             GLenum type, GLvoid* pixels);
-typedef const GLubyte* (*gluGetString)(GLenum name);
-typedef const GLubyte* (*gluErrorString)(GLenum error);
-typedef GLint (*gluBuild2DMipmaps)(GLenum target, GLint components, GLint width, GLint height,
-                                   GLenum format, GLenum type, const void* data);
-typedef HGLRC (*wglCreateContext)(HDC dc);
-typedef BOOL (*wglDeleteContext)(HGLRC rc);
-typedef BOOL (*wglMakeCurrent)(HDC dc, HGLRC rc);
-typedef FARPROC (*wglGetProcAddress)(const char* name);
-typedef HDC (*wglGetCurrentDC)();
-typedef HGLRC (*wglGetCurrentContext)();
-typedef const char* (*wglGetExtensionsStringARB)(HDC dc);
-typedef const char* (*wglGetExtensionsStringEXT)();
+typedef void(APIENTRY* glEnable)(GLenum cap);
+typedef void(APIENTRY* glDisable)(GLenum cap);
+typedef void(APIENTRY* glClearColor)(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
+typedef void(APIENTRY* glClear)(GLbitfield mask);
+typedef void(APIENTRY* glViewport)(GLint x, GLint y, GLsizei width, GLsizei height);
+typedef void(APIENTRY* glMatrixMode)(GLenum mode);
+typedef void(APIENTRY* glLoadIdentity)();
+typedef void(APIENTRY* glOrtho)(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top,
+                                GLdouble zNear, GLdouble zFar);
+typedef void(APIENTRY* glBindTexture)(GLenum target, GLuint texture);
+typedef void(APIENTRY* glGenTextures)(GLsizei n, GLuint* textures);
+typedef void(APIENTRY* glDeleteTextures)(GLsizei n, const GLuint* textures);
+typedef void(APIENTRY* glTexParameteri)(GLenum target, GLenum pname, GLint param);
+typedef void(APIENTRY* glTexEnvi)(GLenum target, GLenum pname, GLint param);
+typedef void(APIENTRY* glTexImage2D)(GLenum target, GLint level, GLint internalFormat,
+                                     GLsizei width, GLsizei height, GLint border, GLenum format,
+                                     GLenum type, const GLvoid* pixels);
+typedef void(APIENTRY* glBlendFunc)(GLenum sfactor, GLenum dfactor);
+typedef void(APIENTRY* glBegin)(GLenum mode);
+typedef void(APIENTRY* glEnd)();
+typedef void(APIENTRY* glColor4f)(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
+typedef void(APIENTRY* glTexCoord2f)(GLfloat s, GLfloat t);
+typedef void(APIENTRY* glVertex3f)(GLfloat x, GLfloat y, GLfloat z);
+typedef const GLubyte*(APIENTRY* glGetString)(GLenum name);
+typedef void(APIENTRY* glGetIntegerv)(GLenum pname, GLint* params);
+typedef GLenum(APIENTRY* glGetError)();
+typedef void(APIENTRY* glFinish)();
+typedef void(APIENTRY* glFlush)();
+typedef void(APIENTRY* glPixelStorei)(GLenum pname, GLint param);
+typedef void(APIENTRY* glReadBuffer)(GLenum mode);
+typedef void(APIENTRY* glReadPixels)(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format,
+                                     GLenum type, GLvoid* pixels);
+typedef const GLubyte*(APIENTRY* gluGetString)(GLenum name);
+typedef const GLubyte*(APIENTRY* gluErrorString)(GLenum error);
+typedef GLint(APIENTRY* gluBuild2DMipmaps)(GLenum target, GLint components, GLint width,
+                                           GLint height, GLenum format, GLenum type,
+                                           const void* data);
+typedef HGLRC(APIENTRY* wglCreateContext)(HDC dc);
+typedef BOOL(APIENTRY* wglDeleteContext)(HGLRC rc);
+typedef BOOL(APIENTRY* wglMakeCurrent)(HDC dc, HGLRC rc);
+typedef FARPROC(APIENTRY* wglGetProcAddress)(const char* name);
+typedef HDC(APIENTRY* wglGetCurrentDC)();
+typedef HGLRC(APIENTRY* wglGetCurrentContext)();
+typedef const char*(APIENTRY* wglGetExtensionsStringARB)(HDC dc);
+typedef const char*(APIENTRY* wglGetExtensionsStringEXT)();
 }  // namespace EntryPointTypes
 
 #define GL_ENTRY_SKIP_GROUPS

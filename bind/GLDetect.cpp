@@ -13,7 +13,7 @@ namespace {
 // when their variables are still empty.
 template <typename F>
 void ResolveIfNull(F& variable, const char* name) {
-  if (!variable) variable = reinterpret_cast<F>(GetEntryPoint(name, nullptr));
+  if (!variable) variable = ProcAs<F>(GetEntryPoint(name, nullptr));
 }
 
 // A null text (as glGetString gives without a current context) counts as empty.

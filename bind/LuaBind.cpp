@@ -27,14 +27,6 @@ bool LuaEntryPointBound(int index) {
 
 namespace {
 
-// A name without a folder part is looked for in the working folder, so it is loaded from
-// there too, and not from wherever the loader's own search would find a namesake.
-std::string LoadableName(const std::string& name) {
-  for (char c : name)
-    if (IsPathDelimiter(c)) return name;
-  return "./" + name;
-}
-
 std::string Quoted(const std::string& text) {
   std::string result = "'";
   for (char c : text) {
@@ -67,11 +59,11 @@ intptr_t BindLuaLibrary(const std::string& fileName) {
   UnbindLuaLibrary();
   if (!fileName.empty()) LuaLibraryName = fileName;
   if (!FileExists(LuaLibraryName)) return -1;
-  LuaLibraryHandle = reinterpret_cast<intptr_t>(LoadLibraryA(LoadableName(LuaLibraryName).c_str()));
+  LuaLibraryHandle =
+      reinterpret_cast<intptr_t>(LoadLibraryA(LoadableLibraryName(LuaLibraryName).c_str()));
   if (LuaLibraryHandle == 0) return -2;
 #define KESTRUNE_LUA_RESOLVE_ENTRY(name) \
-  LuaBind::name =                        \
-      reinterpret_cast<decltype(LuaBind::name)>(ResolveLuaEntry(LuaLibraryHandle, #name, true));
+  LuaBind::name = ProcAs<decltype(LuaBind::name)>(ResolveLuaEntry(LuaLibraryHandle, #name, true));
   KESTRUNE_LUA_ENTRY_POINTS(KESTRUNE_LUA_RESOLVE_ENTRY)
 #undef KESTRUNE_LUA_RESOLVE_ENTRY
   return LuaLibraryHandle;

@@ -23,7 +23,7 @@ CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
     ActivateGLContext(DeviceContext, RenderContext, true);
   } catch (...) {
     // No destructor runs for a screen that was never made: give back what it already holds.
-    if (RenderContext) wglDeleteContext(RenderContext);
+    if (RenderContext) GLBind::wglDeleteContext(RenderContext);
     if (DeviceContext) ReleaseDC(WindowHandle, DeviceContext);
     throw;
   }
@@ -43,7 +43,7 @@ CGLScreen::~CGLScreen() {
     // Nothing current any more or not: the context goes either way, and a destructor must not
     // throw.
   }
-  wglDeleteContext(RenderContext);
+  GLBind::wglDeleteContext(RenderContext);
   ReleaseDC(WindowHandle, DeviceContext);
 }
 

@@ -16,6 +16,12 @@ const char* const GLLibraryName = "libGL.so.1";
 const char* const GLULibraryName = "libGLU.so.1";
 const char* const LuaLibraryDefaultName = KESTRUNE_LUA_LIBRARY;
 
+std::string LoadableLibraryName(const std::string& name) {
+  for (char c : name)
+    if (IsPathDelimiter(c)) return name;
+  return "./" + name;
+}
+
 namespace {
 
 // Handles given out and not yet released, with their counts: FreeLibrary on anything else is

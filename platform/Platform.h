@@ -24,11 +24,12 @@ extern const char* const GLLibraryName;
 extern const char* const GLULibraryName;
 extern const char* const LuaLibraryDefaultName;
 
-// A resolved symbol as the function type its caller knows it has. The detour through the
-// generic function type keeps the compiler from comparing two unrelated signatures.
-template <typename F>
-F ProcAs(FARPROC address) {
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(address));
+// A resolved symbol as the function type its caller knows it has (or any function pointer as
+// another). The detour through the generic function type keeps the compiler from comparing two
+// unrelated signatures.
+template <typename To, typename From>
+To ProcAs(From address) {
+  return reinterpret_cast<To>(reinterpret_cast<void (*)()>(address));
 }
 
 // How the Lua library's file name is handed to LoadLibraryA once it has been found in the

@@ -1,36 +1,35 @@
 // Data files are looked for next to the program first, then under the name itself.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "ScratchFolder.h"
 #include "app/Util_un.h"
 
 namespace {
 
-void Touch(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+void Touch(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
 
 class DataPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitProgramFolder();
-    char pattern[] = "/tmp/kestrune-datapath-XXXXXX";
-    workDir_ = mkdtemp(pattern);
-    char cwd[4096];
-    oldCwd_ = getcwd(cwd, sizeof cwd);
-    ASSERT_EQ(chdir(workDir_.c_str()), 0);
+    workDir_ = testfs::MakeScratchFolder("kestrune-datapath-");
+    oldCwd_ = testfs::WorkingFolder();
+    ASSERT_TRUE(testfs::ChangeFolder(workDir_));
     // A name unique to this run, so files next to the test program never collide.
     name_ = "datapath-" + std::to_string(getpid()) + ".txt";
   }
   void TearDown() override {
     std::remove((ProgramFolder + name_).c_str());
     std::remove((workDir_ + "/" + name_).c_str());
-    ASSERT_EQ(chdir(oldCwd_.c_str()), 0);
-    std::string command = "rm -rf '" + workDir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(testfs::ChangeFolder(oldCwd_));
+    ASSERT_TRUE(testfs::RemoveTree(workDir_));
     DoneProgramFolder();
   }
   std::string workDir_, oldCwd_, name_;
@@ -56,9 +55,9 @@ TEST_F(DataPathTest, ANameOnlyInTheWorkingFolderResolvesToItselfStillRelative) {
 TEST_F(DataPathTest, MissingNamesFoldersAndAbsoluteNames) {
   EXPECT_EQ(ResolveDataPath(name_), "");
   EXPECT_EQ(ResolveDataPath(""), "");  // the program folder itself is a folder, not a file
-  ASSERT_EQ(mkdir(name_.c_str(), 0755), 0);
+  ASSERT_TRUE(testfs::MakeFolder(name_));
   EXPECT_EQ(ResolveDataPath(name_), "");
-  ASSERT_EQ(rmdir(name_.c_str()), 0);
+  ASSERT_TRUE(testfs::RemoveFolder(name_));
 
   // An absolute name is joined to the program folder first; that candidate does not exist,
   // so the name resolves to itself.

@@ -47,7 +47,7 @@ class GLContextTest : public ::testing::Test {
   void TearDown() override {
     if (dc) {
       DeactivateGLContext();
-      for (HGLRC rc : contexts) wglDeleteContext(rc);
+      for (HGLRC rc : contexts) GLBind::wglDeleteContext(rc);
       ReleaseDC(form.Handle(), dc);
     }
   }
@@ -91,8 +91,8 @@ TEST_F(GLContextTest, TheScreenRequestGivesACurrentDoubleBufferedContext) {
   EXPECT_EQ(glEnable, nullptr);
 
   ActivateGLContext(dc, rc, true);
-  EXPECT_EQ(wglGetCurrentContext(), rc);
-  EXPECT_EQ(wglGetCurrentDC(), dc);
+  EXPECT_EQ(GLBind::wglGetCurrentContext(), rc);
+  EXPECT_EQ(GLBind::wglGetCurrentDC(), dc);
   ASSERT_NE(glEnable, nullptr);
   ASSERT_NE(glReadPixels, nullptr);
 
@@ -106,13 +106,13 @@ TEST_F(GLContextTest, TheScreenRequestGivesACurrentDoubleBufferedContext) {
   EXPECT_TRUE(SwapBuffers(dc));
 
   // The two names that stand in two groups hold what a single resolution gives.
-  EXPECT_EQ(reinterpret_cast<FARPROC>(glGetVertexAttribPointervARB),
+  EXPECT_EQ(ProcAs<FARPROC>(glGetVertexAttribPointervARB),
             GetEntryPoint("glGetVertexAttribPointervARB"));
-  EXPECT_EQ(reinterpret_cast<FARPROC>(glImageTransformParameteriHP),
+  EXPECT_EQ(ProcAs<FARPROC>(glImageTransformParameteriHP),
             GetEntryPoint("glImageTransformParameteriHP"));
 
   DeactivateGLContext();
-  EXPECT_EQ(wglGetCurrentContext(), nullptr);
+  EXPECT_EQ(GLBind::wglGetCurrentContext(), nullptr);
   EXPECT_TRUE(VersionFlags[GLVersion4_0]) << "flags stay as they are";
   EXPECT_NE(glEnable, nullptr);
   EXPECT_NO_THROW(DeactivateGLContext()) << "with nothing current";
@@ -164,7 +164,7 @@ TEST_F(GLContextTest, AMemoryDeviceContextDrawsToItsBitmap) {
   glReadBuffer(GL_FRONT);
   EXPECT_EQ(ClearAndRead(0.0f, 0.0f, 1.0f, 63, 31), (std::vector<GLubyte>{0, 0, 255, 255}));
   DeactivateGLContext();
-  wglDeleteContext(rc);
+  GLBind::wglDeleteContext(rc);
   contexts.clear();
   SelectObject(memory, previous);
   DeleteObject(bitmap);
@@ -206,10 +206,10 @@ TEST_F(GLContextTest, ASecondContextOnTheSameDeviceContext) {
   form.Show();
   ASSERT_TRUE(WaitUntilVisible(form));
   ActivateGLContext(dc, second, true);
-  EXPECT_EQ(wglGetCurrentContext(), second);
+  EXPECT_EQ(GLBind::wglGetCurrentContext(), second);
   EXPECT_EQ(ClearAndRead(0.0f, 1.0f, 0.0f, 10, 10), (std::vector<GLubyte>{0, 255, 0, 255}));
   ActivateGLContext(dc, first, true);
-  EXPECT_EQ(wglGetCurrentContext(), first);
+  EXPECT_EQ(GLBind::wglGetCurrentContext(), first);
 
   // A request that needs another format cannot change the one the window has.
   EXPECT_EQ(CreationError(dc, 0, 0), ERROR_INVALID_PIXEL_FORMAT);
@@ -217,8 +217,8 @@ TEST_F(GLContextTest, ASecondContextOnTheSameDeviceContext) {
 }
 
 TEST_F(GLContextTest, CreationLoadsTheLibrariesAndNeverCallsAMissingFunction) {
-  // A library without wglCreateContext stands in for the GL library: creation fails with the
-  // system's error and leaves the window as it was.
+  // A library without GLBind::wglCreateContext stands in for the GL library: creation fails with
+  // the system's error and leaves the window as it was.
   ASSERT_TRUE(LoadGLLibraries(GLULibraryName, GLULibraryName));
   EXPECT_EQ(CreationError(dc, DoubleBuffer, 0), ERROR_PROC_NOT_FOUND);
   EXPECT_EQ(GetPixelFormat(dc), 0);

@@ -22,27 +22,27 @@ HDC fakeCurrentDC = reinterpret_cast<HDC>(0x1234);
 HDC dcAskedFor = nullptr;
 int makeCurrentCalls = 0;
 
-const GLubyte* FakeGetString(GLenum name) {
+const GLubyte* APIENTRY FakeGetString(GLenum name) {
   const char* text = name == GL_VERSION ? fakeVersion : name == GL_EXTENSIONS ? fakeExtensions : "";
   return reinterpret_cast<const GLubyte*>(text);
 }
-const GLubyte* NullGetString(GLenum) {
+const GLubyte* APIENTRY NullGetString(GLenum) {
   return nullptr;
 }
-const GLubyte* FakeGluGetString(GLenum name) {
+const GLubyte* APIENTRY FakeGluGetString(GLenum name) {
   return reinterpret_cast<const GLubyte*>(name == GLU_VERSION ? fakeGluVersion : "");
 }
-const char* FakeWglExt() {
+const char* APIENTRY FakeWglExt() {
   return fakeWglExt;
 }
-const char* FakeWglArb(HDC dc) {
+const char* APIENTRY FakeWglArb(HDC dc) {
   dcAskedFor = dc;
   return fakeWglArb;
 }
-HDC FakeCurrentDC() {
+HDC APIENTRY FakeCurrentDC() {
   return fakeCurrentDC;
 }
-BOOL CountingMakeCurrent(HDC, HGLRC) {
+BOOL APIENTRY CountingMakeCurrent(HDC, HGLRC) {
   ++makeCurrentCalls;
   return TRUE;
 }
@@ -82,7 +82,7 @@ class GLBindTest : public ::testing::Test {
     glGetString = &FakeGetString;
     wglGetExtensionsStringEXT = &FakeWglExt;
     wglGetExtensionsStringARB = &FakeWglArb;
-    wglGetCurrentDC = &FakeCurrentDC;
+    GLBind::wglGetCurrentDC = &FakeCurrentDC;
   }
 };
 
@@ -92,8 +92,7 @@ TEST_F(GLBindTest, LoadingResolvesTheWglBaseAndGluGroupsOnly) {
   EXPECT_NE(GLULibraryHandle, nullptr);
   EXPECT_EQ(Resolved(GroupOf(TEntryPointGroupKind::WglBase)), 21);
   EXPECT_EQ(Resolved(GroupOf(TEntryPointGroupKind::Glu)), 51);
-  EXPECT_EQ(reinterpret_cast<FARPROC>(wglUseFontBitmaps),
-            reinterpret_cast<FARPROC>(wglUseFontBitmapsA));
+  EXPECT_EQ(ProcAs<FARPROC>(wglUseFontBitmaps), ProcAs<FARPROC>(GLBind::wglUseFontBitmapsA));
   EXPECT_EQ(glEnable, nullptr) << "core names wait for LoadEntryPoints";
 
   // Names the library exports resolve before any context exists (this GL library exports
@@ -105,7 +104,7 @@ TEST_F(GLBindTest, LoadingResolvesTheWglBaseAndGluGroupsOnly) {
   EXPECT_EQ(GetEntryPoint("wglSwapIntervalEXT"), nullptr);
 
   LoadCoreEntryPoints();
-  EXPECT_EQ(reinterpret_cast<FARPROC>(glEnable), GetEntryPoint("glEnable"));
+  EXPECT_EQ(ProcAs<FARPROC>(glEnable), GetEntryPoint("glEnable"));
   EXPECT_NE(glVertex3f, nullptr);
   // A resolution writes whatever the lookup gives, null included.
   glDrawRangeElementsWIN = reinterpret_cast<GLProc>(&FakeWglExt);
@@ -304,7 +303,7 @@ TEST_F(GLBindTest, DetectionSetsTheFlagsOfTheNamesFound) {
 }
 
 TEST_F(GLBindTest, ActivationChecksBothHandlesBeforeAnything) {
-  wglMakeCurrent = &CountingMakeCurrent;
+  GLBind::wglMakeCurrent = &CountingMakeCurrent;
   makeCurrentCalls = 0;
   HDC dc = reinterpret_cast<HDC>(0x10);
   HGLRC rc = reinterpret_cast<HGLRC>(0x20);
@@ -330,7 +329,7 @@ TEST_F(GLBindTest, ActivationChecksBothHandlesBeforeAnything) {
 TEST_F(GLBindTest, CreationWithoutTheContextFunctionFailsBeforeTouchingTheDC) {
   // A library that is not the GL library loads, but offers no wglCreateContext.
   ASSERT_TRUE(LoadGLLibraries(GLULibraryName, GLULibraryName));
-  ASSERT_EQ(wglCreateContext, nullptr);
+  ASSERT_EQ(GLBind::wglCreateContext, nullptr);
   try {
     CreateGLContext(nullptr, DoubleBuffer, 32, 32, 0, 0, 0, 0);
     FAIL() << "nothing raised";

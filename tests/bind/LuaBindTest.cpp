@@ -1,12 +1,11 @@
 // Binding the Lua library by file name, and the routines of the header macros on a real state.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "ScratchFolder.h"
 #include "bind/Exceptions.h"
 #include "bind/LuaBind.h"
 
@@ -40,17 +39,15 @@ int IndexOf(const std::string& name) {
 class LuaBindTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kestrune-luabind-XXXXXX";
-    workDir_ = mkdtemp(pattern);
-    char cwd[4096];
-    oldCwd_ = getcwd(cwd, sizeof cwd);
-    ASSERT_EQ(chdir(workDir_.c_str()), 0);
+    workDir_ = testfs::MakeScratchFolder("kestrune-luabind-");
+    oldCwd_ = testfs::WorkingFolder();
+    ASSERT_TRUE(testfs::ChangeFolder(workDir_));
   }
   void TearDown() override {
     UnbindLuaLibrary();
     LuaLibraryName = LuaLibraryDefaultName;
-    ASSERT_EQ(chdir(oldCwd_.c_str()), 0);
-    ASSERT_EQ(std::system(("rm -rf '" + workDir_ + "'").c_str()), 0);
+    ASSERT_TRUE(testfs::ChangeFolder(oldCwd_));
+    ASSERT_TRUE(testfs::RemoveTree(workDir_));
   }
   std::string workDir_, oldCwd_;
 };
@@ -95,7 +92,7 @@ TEST_F(LuaBindTest, NoFileOfThatNameGivesMinusOneAndLoadsNothing) {
   EXPECT_EQ(BoundCount(), 0);
 
   // A folder of that name is not a file.
-  ASSERT_EQ(mkdir("Lua51.dll", 0700), 0);
+  ASSERT_TRUE(testfs::MakeFolder("Lua51.dll"));
   EXPECT_EQ(BindLuaLibrary("Lua51.dll"), -1);
   EXPECT_EQ(BindLuaLibrary(workDir_ + "/Lua51.dll"), -1);
 }

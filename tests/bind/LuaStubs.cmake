@@ -21,5 +21,10 @@ function(kestrune_lua_stub name)
   add_library(${name} SHARED ${CMAKE_CURRENT_BINARY_DIR}/${name}.c
     ${CMAKE_CURRENT_SOURCE_DIR}/LuaStubLife.c)
   set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY
+    ${CMAKE_CURRENT_BINARY_DIR}/lua_stubs RUNTIME_OUTPUT_DIRECTORY
     ${CMAKE_CURRENT_BINARY_DIR}/lua_stubs)
+  if(WIN32)
+    # The C library there keeps the environment with _putenv_s.
+    target_compile_definitions(${name} PRIVATE "setenv(name,value,overwrite)=_putenv_s(name,value)")
+  endif()
 endfunction()

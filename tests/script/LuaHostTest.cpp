@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ScratchFolder.h"
 #include "ScriptFixture.h"
 #include "bind/Exceptions.h"
 
@@ -90,7 +91,7 @@ TEST_F(ScriptHostTest, NamesThatDifferOnlyInCaseShareOneEntry) {
 }
 
 TEST_F(ScriptHostTest, AStartScriptWithCapitalsIsFoundOnACaseSensitiveFileSystem) {
-  ASSERT_EQ(mkdir("Scripts", 0700), 0);
+  ASSERT_TRUE(testfs::MakeFolder("Scripts"));
   WriteFile("Scripts/Start.lua", "started = true\nerror('late')\n");
   EXPECT_FALSE(Host->LoadScript("Scripts/Start.lua"));
   EXPECT_EQ(Host->LastError(), "scripts/start.lua:2: late");

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "ScratchFolder.h"
+#include "app/Util_un.h"
+
 using namespace LuaBind;
 
 std::ostream& operator<<(std::ostream& out, const TRgb& c) {
@@ -46,11 +49,14 @@ std::vector<uint8_t> QuarteredBmp(int size) {
 
 void ScriptTest::SetUp() {
   if (!Application->Initialize()) GTEST_SKIP() << "no display";
-  char pattern[] = "/tmp/kestrune-script-XXXXXX";
-  Folder = mkdtemp(pattern);
-  char cwd[4096];
-  oldFolder_ = getcwd(cwd, sizeof cwd);
-  ASSERT_EQ(chdir(Folder.c_str()), 0);
+  Folder = testfs::MakeScratchFolder("kestrune-script-");
+  oldFolder_ = testfs::WorkingFolder();
+  ASSERT_TRUE(testfs::ChangeFolder(Folder));
+  // A bare library name is looked for in the working folder, as a user's scene folder holds it
+  // beside the program: give the scratch folder the copy that stands beside the tests.
+  if (ProgramFolder.empty()) InitProgramFolder();
+  if (!testfs::HasFolderPart(LuaLibraryDefaultName))
+    ASSERT_TRUE(testfs::CopyInto(ProgramFolder + LuaLibraryDefaultName, Folder));
 
   Main = new TMain();
   GLScreen = new CGLScreen(Main->Handle());
@@ -69,8 +75,8 @@ void ScriptTest::TearDown() {
   delete Main;
   Main = nullptr;
   if (!oldFolder_.empty()) {
-    ASSERT_EQ(chdir(oldFolder_.c_str()), 0);
-    ASSERT_EQ(std::system(("rm -rf '" + Folder + "'").c_str()), 0);
+    ASSERT_TRUE(testfs::ChangeFolder(oldFolder_));
+    ASSERT_TRUE(testfs::RemoveTree(Folder));
   }
 }
 

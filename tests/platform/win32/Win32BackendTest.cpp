@@ -1,0 +1,132 @@
+// The Windows backend: mouse capture and delivery, the code page's lower case, path
+// delimiters, the floating-point control word and where the Lua library is loaded from.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+#include "ScratchFolder.h"
+#include "app/Util_un.h"
+#include "bind/LuaBind.h"
+#include "platform/Platform.h"
+
+namespace {
+
+struct Event {
+  bool press;
+  TMouseButton button;
+  int x, y;
+};
+
+class CaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form_ = new TForm();
+    form_->OnMouseDown = [this](TMouseButton b, int x, int y) {
+      events_.push_back({true, b, x, y});
+    };
+    form_->OnMouseUp = [this](TMouseButton b, int x, int y) {
+      events_.push_back({false, b, x, y});
+    };
+    form_->Show();
+    window_ = form_->Handle();
+  }
+  void TearDown() override { delete form_; }
+  void Send(UINT message, int x, int y) {
+    SendMessageA(window_, message, 0, MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)));
+  }
+  TForm* form_ = nullptr;
+  HWND window_ = nullptr;
+  std::vector<Event> events_;
+};
+
+TEST_F(CaptureTest, ALeftPressCapturesAndItsReleaseArrivesWhereverItHappens) {
+  Send(WM_LBUTTONDOWN, 10, 20);
+  EXPECT_EQ(GetCapture(), window_);
+  Send(WM_LBUTTONUP, -5, 700);
+  EXPECT_EQ(GetCapture(), nullptr);
+  ASSERT_EQ(events_.size(), 2u);
+  EXPECT_TRUE(events_[0].press);
+  EXPECT_EQ(events_[0].button, mbLeft);
+  EXPECT_EQ(events_[0].x, 10);
+  EXPECT_EQ(events_[0].y, 20);
+  EXPECT_FALSE(events_[1].press);
+  EXPECT_EQ(events_[1].x, -5) << "client coordinates keep their sign";
+  EXPECT_EQ(events_[1].y, 700);
+}
+
+TEST_F(CaptureTest, ReleasesOutsideWithoutOurLeftPressAreNotOurs) {
+  Send(WM_LBUTTONUP, 900, 10);   // the press happened elsewhere
+  Send(WM_RBUTTONDOWN, 30, 40);  // right presses take no capture...
+  EXPECT_EQ(GetCapture(), nullptr);
+  Send(WM_RBUTTONUP, 850, 40);  // ...so a right release outside is not delivered
+  Send(WM_MBUTTONUP, 5, 5);     // inside: delivered without a press
+  ASSERT_EQ(events_.size(), 2u);
+  EXPECT_EQ(events_[0].button, mbRight);
+  EXPECT_TRUE(events_[0].press);
+  EXPECT_EQ(events_[1].button, mbMiddle);
+  EXPECT_FALSE(events_[1].press);
+}
+
+TEST(Win32Text, LowerCaseFollowsTheCodePageAndDelimitersAreTheSystems) {
+  EXPECT_EQ(AnsiLowerCase("C:\\Data\\LOGO.BMP"), "c:\\data\\logo.bmp");
+  if (GetACP() == 1252)
+    EXPECT_EQ(AnsiLowerCase("\xC0\xC9\xD6"), "\xE0\xE9\xF6")
+        << "Latin-1 capitals of code page 1252";
+  for (char c : std::string("\\/:")) EXPECT_TRUE(IsPathDelimiter(c)) << c;
+  for (char c : std::string("a.-_ ")) EXPECT_FALSE(IsPathDelimiter(c)) << c;
+
+  InitProgramFolder();
+  ASSERT_FALSE(ProgramFolder.empty());
+  EXPECT_EQ(ProgramFolder.back(), '\\');
+  EXPECT_EQ(ProgramFolder[1], ':') << "a drive path";
+  DoneProgramFolder();
+}
+
+TEST(Win32Fpu, TheControlWordMasksEveryExceptionOnBothUnits) {
+  Set8087CW(0x133F);
+  unsigned short word = 0;
+  __asm__ __volatile__("fnstcw %0" : "=m"(word));
+  EXPECT_EQ(word, 0x133F);
+  EXPECT_EQ(_mm_getcsr() & 0x1F80u, 0x1F80u);
+  volatile double zero = 0.0;
+  EXPECT_TRUE(std::isinf(1.0 / zero));
+  EXPECT_TRUE(std::isnan(zero / zero));
+}
+
+class LuaSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitProgramFolder();
+    folder_ = testfs::MakeScratchFolder("kestrune-luasearch-");
+    old_ = testfs::WorkingFolder();
+    ASSERT_TRUE(testfs::ChangeFolder(folder_));
+  }
+  void TearDown() override {
+    UnbindLuaLibrary();
+    LuaLibraryName = LuaLibraryDefaultName;
+    ASSERT_TRUE(testfs::ChangeFolder(old_));
+    testfs::RemoveTree(folder_);
+    DoneProgramFolder();
+  }
+  std::string folder_, old_;
+};
+
+TEST_F(LuaSearchTest, TheLibraryBesideTheProgramIsLoadedOnceTheWorkingFolderHasOne) {
+  EXPECT_EQ(LuaLibraryDefaultName, std::string("Lua51.dll"));
+  // The working folder decides whether there is a library at all...
+  EXPECT_EQ(BindLuaLibrary(""), -1);
+  // ...and the loader's search, the program's folder first, which file is loaded: a copy here
+  // that is no library at all does not stand in the way.
+  std::ofstream("Lua51.dll") << "not a library";
+  intptr_t handle = BindLuaLibrary("");
+  ASSERT_GT(handle, 0);
+  char path[1024];
+  DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(handle), path, sizeof path);
+  EXPECT_EQ(AnsiLowerCase(std::string(path, length)), AnsiLowerCase(ProgramFolder + "Lua51.dll"));
+  EXPECT_NE(LuaBind::luaL_newstate, nullptr);
+}
+
+}  // namespace

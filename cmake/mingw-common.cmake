@@ -23,7 +23,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # A user gets the program and Lua51.dll and nothing else: libgcc, libstdc++ and winpthread
 # are linked in, so the import tables name only system DLLs.
 set(_kestrune_static "-static -static-libgcc -static-libstdc++")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${_kestrune_static}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${_kestrune_static} ${KESTRUNE_MINGW_EXE_LINK_FLAGS}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_kestrune_static}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${_kestrune_static}")
 

@@ -11,8 +11,8 @@
 // unwinder finds no table for the program's frames and ends in std::terminate; and a landing
 // pad of the program, after running its destructors, resumes with the program's own
 // _Unwind_Resume, which knows none of this DLL's frames. So at load the program's .eh_frame is
-// registered with our unwinder, and ours with the program's, which the program exports
-// (tools/windows/kestrune-x86.def).
+// registered with our unwinder, and ours with the program's, which the program exports: the
+// 32-bit toolchain file links every program with tools/windows/kestrune-x86.def.
 //
 // One more trap: an unwinder sizes its register table on its first use only, and the
 // personality routine of one module writes registers of a context that the other module's
@@ -153,7 +153,6 @@ void detach() {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(dll);
     attach(dll);
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     // Only on FreeLibrary: at process exit the program's unwinder may already be gone, and

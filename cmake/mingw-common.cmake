@@ -1,0 +1,29 @@
+# Shared body of the mingw-w64 cross toolchain files; the per-arch file sets
+# KESTRUNE_MINGW_TRIPLE, KESTRUNE_MINGW_ARCH and CMAKE_SYSTEM_PROCESSOR, then includes this.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix-threads flavour: its libstdc++ has std::thread and std::mutex.
+set(CMAKE_C_COMPILER ${KESTRUNE_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KESTRUNE_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KESTRUNE_MINGW_TRIPLE}-windres)
+set(CMAKE_AR ${KESTRUNE_MINGW_TRIPLE}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB ${KESTRUNE_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
+set(CMAKE_OBJDUMP ${KESTRUNE_MINGW_TRIPLE}-objdump CACHE FILEPATH "")
+
+# The cross-built dependencies live in build-windows/deps/<arch>; any prefix given on the
+# command line is searched as well.
+get_filename_component(_kestrune_deps
+  "${CMAKE_CURRENT_LIST_DIR}/../build-windows/deps/${KESTRUNE_MINGW_ARCH}" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTRUNE_MINGW_TRIPLE} ${_kestrune_deps} ${CMAKE_PREFIX_PATH})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# A user gets the program and Lua51.dll and nothing else: libgcc, libstdc++ and winpthread
+# are linked in, so the import tables name only system DLLs.
+set(_kestrune_static "-static -static-libgcc -static-libstdc++")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${_kestrune_static} ${KESTRUNE_MINGW_EXE_LINK_FLAGS}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_kestrune_static}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${_kestrune_static}")
+

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers shared by scripts/windows-deps and scripts/build-windows (sourced, not run).
 
 # mingw_triple ARCH: the compiler prefix of a Windows architecture.

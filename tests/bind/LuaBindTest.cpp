@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ScratchFolder.h"
+#include "app/Util_un.h"
 #include "bind/Exceptions.h"
 #include "bind/LuaBind.h"
 
@@ -42,6 +43,12 @@ class LuaBindTest : public ::testing::Test {
     workDir_ = testfs::MakeScratchFolder("kestrune-luabind-");
     oldCwd_ = testfs::WorkingFolder();
     ASSERT_TRUE(testfs::ChangeFolder(workDir_));
+    // A bare library name is looked for in the working folder: give it the copy that stands
+    // beside the tests, as a scene folder holds one beside the program.
+    if (!testfs::HasFolderPart(LuaLibraryDefaultName)) {
+      if (ProgramFolder.empty()) InitProgramFolder();
+      ASSERT_TRUE(testfs::CopyInto(ProgramFolder + LuaLibraryDefaultName, workDir_));
+    }
   }
   void TearDown() override {
     UnbindLuaLibrary();

@@ -24,7 +24,6 @@ function(kestrune_lua_stub name)
     ${CMAKE_CURRENT_BINARY_DIR}/lua_stubs RUNTIME_OUTPUT_DIRECTORY
     ${CMAKE_CURRENT_BINARY_DIR}/lua_stubs)
   if(WIN32)
-    # The C library there keeps the environment with _putenv_s.
-    target_compile_definitions(${name} PRIVATE "setenv(name,value,overwrite)=_putenv_s(name,value)")
+    target_compile_options(${name} PRIVATE -include ${CMAKE_CURRENT_SOURCE_DIR}/WindowsEnv.h)
   endif()
 endfunction()

@@ -55,8 +55,9 @@ void ScriptTest::SetUp() {
   // A bare library name is looked for in the working folder, as a user's scene folder holds it
   // beside the program: give the scratch folder the copy that stands beside the tests.
   if (ProgramFolder.empty()) InitProgramFolder();
-  if (!testfs::HasFolderPart(LuaLibraryDefaultName))
+  if (!testfs::HasFolderPart(LuaLibraryDefaultName)) {
     ASSERT_TRUE(testfs::CopyInto(ProgramFolder + LuaLibraryDefaultName, Folder));
+  }
 
   Main = new TMain();
   GLScreen = new CGLScreen(Main->Handle());

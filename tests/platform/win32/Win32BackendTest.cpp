@@ -72,9 +72,10 @@ TEST_F(CaptureTest, ReleasesOutsideWithoutOurLeftPressAreNotOurs) {
 
 TEST(Win32Text, LowerCaseFollowsTheCodePageAndDelimitersAreTheSystems) {
   EXPECT_EQ(AnsiLowerCase("C:\\Data\\LOGO.BMP"), "c:\\data\\logo.bmp");
-  if (GetACP() == 1252)
+  if (GetACP() == 1252) {
     EXPECT_EQ(AnsiLowerCase("\xC0\xC9\xD6"), "\xE0\xE9\xF6")
         << "Latin-1 capitals of code page 1252";
+  }
   for (char c : std::string("\\/:")) EXPECT_TRUE(IsPathDelimiter(c)) << c;
   for (char c : std::string("a.-_ ")) EXPECT_FALSE(IsPathDelimiter(c)) << c;
 
@@ -89,7 +90,8 @@ TEST(Win32Fpu, TheControlWordMasksEveryExceptionOnBothUnits) {
   Set8087CW(0x133F);
   unsigned short word = 0;
   __asm__ __volatile__("fnstcw %0" : "=m"(word));
-  EXPECT_EQ(word, 0x133F);
+  // Bit 6 is reserved and reads as set on many processors.
+  EXPECT_EQ(word & ~0x40, 0x133F);
   EXPECT_EQ(_mm_getcsr() & 0x1F80u, 0x1F80u);
   volatile double zero = 0.0;
   EXPECT_TRUE(std::isinf(1.0 / zero));

@@ -110,17 +110,21 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
       bool inside = InsideClient(form, px, py);
       if (!FormLive(form)) return;
       if (event.type == ButtonPress) {
+        // A left press is what captures the pointer, and only one delivered over the client
+        // area does; a left press outside can arrive while another button holds the implicit
+        // grab, and it ends any capture whose release went missing.
+        if (which == mbLeft) native->leftDownInside = inside;
         // Presses outside arrive only while another button holds the implicit grab.
         if (!inside) return;
-        if (which == mbLeft) native->leftDownInside = true;
         if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(which, px, py); });
         return;
       }
       // Only the left button keeps the pointer captured: its release is delivered wherever it
-      // happens, the others only inside the client area.
-      if (!inside && which != mbLeft) return;
-      bool click = which == mbLeft && inside && native->leftDownInside;
+      // happens as long as its press was delivered, the others only inside the client area.
+      bool captured = which == mbLeft && native->leftDownInside;
       if (which == mbLeft) native->leftDownInside = false;
+      if (!inside && !captured) return;
+      bool click = captured && inside;
       if (click && form->OnClick) Application->SafeCall(form->OnClick);
       if (FormLive(form) && form->OnMouseUp)
         Application->SafeCall([&] { form->OnMouseUp(which, px, py); });

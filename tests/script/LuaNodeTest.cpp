@@ -224,6 +224,22 @@ TEST_F(DrawingTest, ANodeWithoutAPictureOrTextureDrawsNothingButItsChildrenDo) {
   EXPECT_EQ(PixelAt(210, 210), white);
 }
 
+TEST_F(DrawingTest, AnIndexThatThirtyTwoBitsCannotHoldNamesNoTexture) {
+  // Cut down to 32 bits, each of these would land on texture 0 or 1.
+  ASSERT_EQ(Run("createTexture('quarters.bmp', 64, 64)\n"
+                "for i, index in ipairs{1, 2^32, 2^32 + 1, -2^32, 2^53, 0/0, 1/0, -1/0} do\n"
+                "  local n = root.createNode{left = i * 50, top = 0, width = 40, height = 40}\n"
+                "  n.createPicture('p', index)\n"
+                "  n.createPicture('cut', index, 0, 0, 32, 32)\n"
+                "  n.setPicture(i % 2 == 0 and 'p' or 'cut')\n"
+                "end"),
+            "");
+  DrawFrame();
+  EXPECT_EQ(PixelAt(55, 5), red) << "texture 1 itself";
+  const TRgb background = PixelAt(700, 500);
+  for (int i = 2; i <= 8; ++i) EXPECT_EQ(PixelAt(i * 50 + 5, 5), background) << "node " << i;
+}
+
 TEST_F(DrawingTest, AMetamethodThatRaisesWhileDrawingCountsAsAMissingValue) {
   ASSERT_EQ(Run("n = root.createNode{left = 10, top = 10, height = 30}\n"
                 "setmetatable(n, {__index = function(t, k) error('no ' .. k) end})\n"

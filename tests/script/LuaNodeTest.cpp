@@ -1,6 +1,7 @@
 // The node tree: node tables and their links, layout of nested nodes, searching by id, pictures
 // and what a frame draws.
 #include <string>
+#include <utility>
 
 #include "ScriptFixture.h"
 
@@ -222,6 +223,20 @@ TEST_F(DrawingTest, ANodeWithoutAPictureOrTextureDrawsNothingButItsChildrenDo) {
   ASSERT_EQ(Run("later.left = 200 later.top = 200"), "");
   DrawFrame();
   EXPECT_EQ(PixelAt(210, 210), white);
+}
+
+TEST_F(DrawingTest, ANodeThatMovesLeavesNothingBehind) {
+  ASSERT_EQ(Run("n = root.createNode{left = 100, top = 100, width = 100, height = 100}\n"
+                "n.createPicture('all', tex)\nn.setPicture('all')"),
+            "");
+  DrawFrame();
+  ASSERT_EQ(PixelAt(110, 110), red);
+  ASSERT_EQ(Run("n.left = 400 n.top = 300"), "");
+  DrawFrame();
+  EXPECT_EQ(PixelAt(410, 310), red);
+  const TRgb background = PixelAt(700, 50);
+  for (auto [x, y] : {std::pair{110, 110}, {190, 110}, {110, 190}, {190, 190}})
+    EXPECT_EQ(PixelAt(x, y), background) << x << "," << y;
 }
 
 TEST_F(DrawingTest, AnIndexThatThirtyTwoBitsCannotHoldNamesNoTexture) {

@@ -35,6 +35,8 @@ root.onRightPress = record("RP")
 root.onRightRelease = record("RR")
 root.onMiddlePress = record("MP")
 root.onMiddleRelease = record("MR")
+root.onPress = record("P")
+root.onRelease = record("R")
 )";
 
 std::string Logged(const std::string& events) {
@@ -120,6 +122,10 @@ TEST_F(ProgramTest, PressesAndReleasesArriveWithClientCoordinates) {
   program.Xdo("keydown shift click 2 keyup shift");
   std::string middle = both + ";MP 799,599;MR 799,599";
   EXPECT_EQ(program.WaitForCaption(Logged(middle)), Logged(middle));
+  // Any other button has no word of its own: its events are plain "Press" and "Release".
+  program.Xdo("click 8");
+  std::string other = middle + ";P 799,599;R 799,599";
+  EXPECT_EQ(program.WaitForCaption(Logged(other)), Logged(other));
 }
 
 TEST_F(ProgramTest, ADoubleClickIsTwoPressesAndTwoReleases) {

@@ -226,6 +226,43 @@ TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
 }
 
+TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesCleanly) {
+  // Without the server's GL extension the screen cannot be made, and the host after it is not.
+  XServer server(false);
+  Program program(server, "print('ran')\n");
+  program.Start();
+  std::string box;
+  for (int i = 0; i < 100 && box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
+    if (box.empty()) e2e::Capture("sleep 0.1");
+  }
+  ASSERT_FALSE(box.empty()) << "the failure was not shown";
+  program.Xdo("key --window " + box.substr(0, box.find('\n')) + " Return");
+  for (int i = 0; i < 100 && !box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
+    if (!box.empty()) e2e::Capture("sleep 0.1");
+  }
+  ASSERT_TRUE(box.empty()) << "the box did not close";
+
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  Rgb c = program.Pixel(400, 300);
+  for (int i = 0; i < 50 && c.r < 0; ++i) c = program.Pixel(400, 300);
+  // No frame ever covers the window's own grey, and the script never ran.
+  e2e::Capture("sleep 0.3");
+  c = program.Pixel(400, 300);
+  EXPECT_EQ(c.r, 240);
+  EXPECT_EQ(c.g, 240);
+  EXPECT_EQ(program.Caption(), "Main");
+
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  program.Xdo("click 3");
+  e2e::Capture("sleep 0.3");
+  EXPECT_TRUE(program.Running()) << program.Stderr();
+  program.Xdo("windowclose " + program.Window());
+  EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
+}
+
 TEST(ProgramWithoutDisplay, SaysSoAndFails) {
   int status = 0;
   std::string err = e2e::Capture(

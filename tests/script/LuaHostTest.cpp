@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "ScriptFixture.h"
 #include "bind/Exceptions.h"
@@ -219,6 +221,40 @@ TEST_F(HostWithoutLibraryTest, AMissingEntryPointLeavesTheConstructor) {
   } catch (const Exception& error) {
     EXPECT_STREQ(error.what(), "Cannot load method 'luaL_loadfile' from dynamic library.");
   }
+}
+
+TEST_F(HostWithoutLibraryTest, AMainWindowWhoseHostFailedOpensWithoutTicksAndSkipsEvents) {
+  // The window makes its own screen and host: the fixture's go first.
+  delete Host;
+  Host = nullptr;
+  delete GLScreen;
+  GLScreen = nullptr;
+  delete Main;
+  Main = nullptr;
+  LuaLibraryName = LUA_STUB_MISSING_ONE;
+  std::vector<std::string> boxes;
+  SetMessageBoxHook([&boxes](const std::string& text, const std::string&) {
+    boxes.push_back(text);
+    return IDOK;
+  });
+  Application->CreateForm(&Main);
+  SetMessageBoxHook(MessageBoxHook());
+  EXPECT_EQ(boxes,
+            std::vector<std::string>{"Cannot load method 'luaL_loadfile' from dynamic library."});
+  ASSERT_NE(Main, nullptr);
+  EXPECT_NE(GLScreen, nullptr);
+  EXPECT_EQ(LuaHost, nullptr);
+  EXPECT_FALSE(Main->Timer1.Enabled());
+  Main->Show();
+  EXPECT_TRUE(Main->Visible());
+
+  // A tick or a click that came all the same skips the missing host.
+  Main->Timer1Timer();
+  Main->FormMouseDown(mbLeft, 10, 10);
+  Main->FormMouseUp(mbLeft, 10, 10);
+  Application->DestroyForms();
+  Main = nullptr;
+  EXPECT_EQ(GLScreen, nullptr);
 }
 
 }  // namespace

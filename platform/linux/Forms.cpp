@@ -96,7 +96,7 @@ bool InsideClient(TForm* form, int x, int y) {
 
 void DispatchFormEvent(TForm::Native* native, XEvent& event) {
   TForm* form = native->form;
-  const DisplayState& x = State();
+  const DisplayState& displayState = State();
   switch (event.type) {
     case ButtonPress:
     case ButtonRelease: {
@@ -131,8 +131,8 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
       return;
     }
     case ClientMessage:
-      if (event.xclient.message_type == x.wmProtocols &&
-          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow)
+      if (event.xclient.message_type == displayState.wmProtocols &&
+          static_cast<Atom>(event.xclient.data.l[0]) == displayState.wmDeleteWindow)
         form->Close();
       return;
     case MapNotify:
@@ -241,17 +241,17 @@ HWND TForm::Handle() {
   if (handle_) return reinterpret_cast<HWND>(handle_);
   if (!OpenDisplay()) throw std::runtime_error(NoDisplayMessage());
   Display* display = Dpy();
-  const DisplayState& x = State();
+  const DisplayState& displayState = State();
   XSetWindowAttributes attributes;
-  attributes.background_pixel = x.buttonFace;
-  attributes.border_pixel = x.black;
-  attributes.colormap = x.colormap;
+  attributes.background_pixel = displayState.buttonFace;
+  attributes.border_pixel = displayState.black;
+  attributes.colormap = displayState.colormap;
   attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
   int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
-  Window window =
-      XCreateWindow(display, x.root, 0, 0, static_cast<unsigned>(width),
-                    static_cast<unsigned>(height), 0, x.depth, InputOutput, x.visual,
-                    CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+  Window window = XCreateWindow(
+      display, displayState.root, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+      0, displayState.depth, InputOutput, displayState.visual,
+      CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
   auto* native = new Native;
   native->form = this;
   native->window = window;
@@ -266,8 +266,8 @@ HWND TForm::Handle() {
     long inputMode;
     unsigned long status;
   } motif = {1 | 2, 4 | 8 | 32, 2 | 8 | 16 | 32, 0, 0};
-  XChangeProperty(display, window, x.motifWmHints, x.motifWmHints, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&motif), 5);
+  XChangeProperty(display, window, displayState.motifWmHints, displayState.motifWmHints, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&motif), 5);
   return reinterpret_cast<HWND>(native);
 }
 

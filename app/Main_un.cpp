@@ -8,8 +8,8 @@ CGLScreen* GLScreen = nullptr;
 CLua* LuaHost = nullptr;
 
 TMain::TMain() {
-  ClientWidth = 800;
-  ClientHeight = 600;
+  ClientWidth = LogicalScreenWidth;
+  ClientHeight = LogicalScreenHeight;
   BorderStyle = bsSingle;
   Position = poScreenCenter;
   SetCaption("Main");

@@ -8,8 +8,8 @@ CGLScreen* GLScreen = nullptr;
 CLua* LuaHost = nullptr;
 
 TMain::TMain() {
-  ClientWidth = 800;
-  ClientHeight = 600;
+  ClientWidth = LogicalScreenWidth;
+  ClientHeight = LogicalScreenHeight;
   BorderStyle = bsSingle;
   Position = poScreenCenter;
   SetCaption("Main");
@@ -23,7 +23,9 @@ TMain::TMain() {
   OnMouseUp = [this](TMouseButton b, int x, int y) { FormMouseUp(b, x, y); };
 }
 
-TMain::~TMain() { DoDestroy(); }
+TMain::~TMain() {
+  DoDestroy();
+}
 
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
@@ -35,7 +37,9 @@ void TMain::FormCreate() {
 void TMain::FormDestroy() {
   Timer1.SetEnabled(false);
   delete LuaHost;
+  LuaHost = nullptr;
   delete GLScreen;
+  GLScreen = nullptr;
 }
 
 void TMain::FormClick() {}
@@ -51,10 +55,17 @@ void TMain::Timer1Timer() {
 std::string MouseEventName(TMouseButton button, const char* action) {
   const char* word = "";
   switch (button) {
-    case mbLeft: word = "Left"; break;
-    case mbRight: word = "Right"; break;
-    case mbMiddle: word = "Middle"; break;
-    default: break;
+    case mbLeft:
+      word = "Left";
+      break;
+    case mbRight:
+      word = "Right";
+      break;
+    case mbMiddle:
+      word = "Middle";
+      break;
+    default:
+      break;
   }
   return std::string(word) + action;
 }
@@ -65,6 +76,10 @@ void TMain::MouseEvent(TMouseButton button, const char* action, int x, int y) {
   LuaHost->MouseEvent(point, MouseEventName(button, action));
 }
 
-void TMain::FormMouseDown(TMouseButton button, int x, int y) { MouseEvent(button, "Press", x, y); }
+void TMain::FormMouseDown(TMouseButton button, int x, int y) {
+  MouseEvent(button, "Press", x, y);
+}
 
-void TMain::FormMouseUp(TMouseButton button, int x, int y) { MouseEvent(button, "Release", x, y); }
+void TMain::FormMouseUp(TMouseButton button, int x, int y) {
+  MouseEvent(button, "Release", x, y);
+}

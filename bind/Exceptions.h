@@ -8,7 +8,6 @@
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
-  std::string Message() const { return what(); }
 };
 
 // A failed operating-system call, with the error code it left behind.

@@ -10,8 +10,6 @@
 using namespace GLBind;
 
 CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
-  LogicalWidth = 800;
-  LogicalHeight = 600;
   UpdateClientSize();
   // Every step after this one calls into the library; without it they would call nothing.
   if (!LoadGLLibraries(GLLibraryName, GLULibraryName))
@@ -19,7 +17,9 @@ CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
                     "\" and \"" + GLULibraryName + "\"");
   DeviceContext = GetDC(WindowHandle);
   try {
-    RenderContext = CreateGLContext(DeviceContext, DoubleBuffer, 32, 32, 0, 0, 0, 0);
+    RenderContext =
+        CreateGLContext(DeviceContext, DoubleBuffer, ScreenColorBits, ScreenDepthBits,
+                        ScreenStencilBits, ScreenAccumBits, ScreenAuxBuffers, ScreenLayer);
     ActivateGLContext(DeviceContext, RenderContext, true);
   } catch (...) {
     // No destructor runs for a screen that was never made: give back what it already holds.

@@ -8,6 +8,19 @@
 
 #include "platform/Platform.h"
 
+// The logical coordinate system, whatever the window's size. The main window's client area has
+// the same size, so its pixel positions are logical coordinates as they are.
+constexpr int32_t LogicalScreenWidth = 800;
+constexpr int32_t LogicalScreenHeight = 600;
+
+// The rendering context the screen asks for (double-buffered, on the main plane).
+constexpr int ScreenColorBits = 32;
+constexpr int ScreenDepthBits = 32;
+constexpr int ScreenStencilBits = 0;
+constexpr int ScreenAccumBits = 0;
+constexpr int ScreenAuxBuffers = 0;
+constexpr int ScreenLayer = 0;
+
 struct TFloatRect {
   float Left;
   float Top;
@@ -48,7 +61,7 @@ class CGLScreen {
   float ClientHeight = 0;
   HGLRC RenderContext = nullptr;
   HDC DeviceContext = nullptr;
-  int32_t LogicalWidth = 800;
-  int32_t LogicalHeight = 600;
+  int32_t LogicalWidth = LogicalScreenWidth;
+  int32_t LogicalHeight = LogicalScreenHeight;
   std::vector<TGLTexture> TextureTable;
 };

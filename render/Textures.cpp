@@ -9,9 +9,6 @@
 #include "platform/Platform.h"
 #include "render/ImageReaders.h"
 
-static_assert(TextureFormatRGB == GL_RGB && TextureFormatRGBA == GL_RGBA,
-              "the upload formats are OpenGL's");
-
 namespace {
 
 void Show(const std::string& text, const char* caption) {
@@ -59,10 +56,6 @@ bool DecodeAndUpload(TReader reader, const TByteBuffer& bytes, const std::string
 
 }  // namespace
 
-void LoadTextureFile(const std::string& fileName, uint32_t& textureId) {
-  LoadTextureFile(fileName, fileName, textureId);
-}
-
 void LoadTextureFile(const std::string& fileName, const std::string& openName,
                      uint32_t& textureId) {
   if (fileName.size() < 4) return;
@@ -70,10 +63,6 @@ void LoadTextureFile(const std::string& fileName, const std::string& openName,
   if (ending == ".bmp") ReadBmpTexture(fileName, openName, textureId);
   if (ending == ".jpg") ReadJpegTexture(fileName, openName, textureId);
   if (ending == ".tga") ReadTgaTexture(fileName, openName, textureId);
-}
-
-bool ReadBmpTexture(const std::string& fileName, uint32_t& textureId) {
-  return ReadBmpTexture(fileName, fileName, textureId);
 }
 
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId) {
@@ -92,10 +81,6 @@ bool ReadBmpTexture(const std::string& fileName, const std::string& openName, ui
   return true;
 }
 
-bool ReadJpegTexture(const std::string& fileName, uint32_t& textureId) {
-  return ReadJpegTexture(fileName, fileName, textureId);
-}
-
 bool ReadJpegTexture(const std::string& fileName, const std::string& openName,
                      uint32_t& textureId) {
   TByteBuffer bytes;
@@ -104,10 +89,6 @@ bool ReadJpegTexture(const std::string& fileName, const std::string& openName,
     return false;
   }
   return DecodeAndUpload(ReadJpegImage, bytes, fileName, textureId);
-}
-
-bool ReadTgaTexture(const std::string& fileName, uint32_t& textureId) {
-  return ReadTgaTexture(fileName, fileName, textureId);
 }
 
 bool ReadTgaTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId) {

@@ -8,29 +8,22 @@
 
 struct TImage;
 
-// The `format` values UploadTexture takes (the GL_RGB and GL_RGBA of OpenGL).
-constexpr uint32_t TextureFormatRGB = 0x1907;
-constexpr uint32_t TextureFormatRGBA = 0x1908;
-
 // Runs the loader that the last four characters of `fileName` name (".bmp", ".jpg", ".tga",
 // compared exactly; callers lower-case the name), which writes the new texture's name into
-// `textureId` on success. Any other ending does nothing.
-void LoadTextureFile(const std::string& fileName, uint32_t& textureId);
-// The same for a name that was lower-cased from `openName`, the name the file really has: the
-// loader is chosen by, and its messages show, `fileName`; the file opened is `openName`.
+// `textureId` on success. Any other ending does nothing. `fileName` was lower-cased from
+// `openName`, the name the file really has: the loader is chosen by, and its messages show,
+// `fileName`; the file opened is `openName`.
 void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId);
 
-// Each loader returns true when it created a texture. The two-name forms are as above.
-bool ReadBmpTexture(const std::string& fileName, uint32_t& textureId);
+// Each loader returns true when it created a texture; the names are as above.
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
-bool ReadJpegTexture(const std::string& fileName, uint32_t& textureId);
 bool ReadJpegTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
-bool ReadTgaTexture(const std::string& fileName, uint32_t& textureId);
 bool ReadTgaTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
 
-// Creates a texture object from `pixels` (8-bit channels, bottom row first), builds its mipmaps,
-// leaves it bound and returns its name. Each row of the buffer starts on a multiple of
-// `rowAlignment` bytes (1, 2, 4 or 8); the pixel-store state is put back to its default of 4.
+// Creates a texture object from `pixels` (8-bit channels, bottom row first, laid out as the
+// OpenGL `format` GL_RGB or GL_RGBA says), builds its mipmaps, leaves it bound and returns its
+// name. Each row of the buffer starts on a multiple of `rowAlignment` bytes (1, 2, 4 or 8); the
+// pixel-store state is put back to its default of 4.
 uint32_t UploadTexture(uint16_t width, uint16_t height, uint32_t format, const void* pixels,
                        int rowAlignment = 4);
 // Uploads what a reader produced.

@@ -1,5 +1,7 @@
 #include "script/ScriptFunctions.h"
 
+#include <cstdint>
+
 #include "app/Main_un.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -19,6 +21,16 @@ std::string UpperCase(std::string text) {
 const char* StringArg(lua_State* L, int index) {
   const char* text = lua_tostring(L, index);
   return text != nullptr ? text : "";
+}
+
+// The texture index argument as the 32-bit index a picture keeps. Lua's integers are wider
+// here, and narrowing would wrap 2^32 round onto texture 0. A number that 32 bits cannot hold
+// (NaN and the infinities too) names no texture instead, as where the conversion is 32 bits
+// wide and gives its "integer indefinite" value 0x80000000.
+int32_t TextureIndexArg(lua_State* L, int index) {
+  const lua_Number value = lua_tonumber(L, index);
+  if (!(value > lua_Number(INT32_MIN) - 1 && value < lua_Number(INT32_MAX) + 1)) return INT32_MIN;
+  return static_cast<int32_t>(lua_tointeger(L, index));
 }
 
 }  // namespace
@@ -190,7 +202,7 @@ int createPicture(lua_State* L) {
       luaL_argerror(L, 1, "should be a filled string");
     }
     if (ArgsMatch(L, true, {LUA_TSTRING, LUA_TNUMBER})) {
-      int32_t texture = static_cast<int32_t>(lua_tointeger(L, 2));
+      int32_t texture = TextureIndexArg(L, 2);
       ClearStack(L);
       TLuaNodePicture& picture = node->AddPicture(name);
       picture.TextureIndex = texture;
@@ -199,7 +211,7 @@ int createPicture(lua_State* L) {
     }
     if (ArgsMatch(L, true,
                   {LUA_TSTRING, LUA_TNUMBER, LUA_TNUMBER, LUA_TNUMBER, LUA_TNUMBER, LUA_TNUMBER})) {
-      int32_t texture = static_cast<int32_t>(lua_tointeger(L, 2));
+      int32_t texture = TextureIndexArg(L, 2);
       TFloatRect source{
           static_cast<float>(lua_tonumber(L, 3)), static_cast<float>(lua_tonumber(L, 4)),
           static_cast<float>(lua_tonumber(L, 5)), static_cast<float>(lua_tonumber(L, 6))};

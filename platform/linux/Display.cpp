@@ -15,13 +15,10 @@ namespace xbackend {
 namespace {
 
 DisplayState state;
-bool triedAndFailed = false;
 unsigned long errorCount = 0;
-int lastErrorCode = 0;
 
-int RecordXError(Display*, XErrorEvent* event) {
+int RecordXError(Display*, XErrorEvent*) {
   ++errorCount;
-  lastErrorCode = event->error_code;
   return 0;
 }
 
@@ -57,10 +54,7 @@ bool OpenDisplay() {
     usleep(100 * 1000);
     display = XOpenDisplay(nullptr);
   }
-  if (!display) {
-    triedAndFailed = true;
-    return false;
-  }
+  if (!display) return false;
   XSetErrorHandler(RecordXError);
   XSetIOErrorHandler(LostConnection);
   state.display = display;
@@ -88,7 +82,6 @@ bool OpenDisplay() {
   state.netWmWindowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
   state.netWmWindowTypeDialog = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
   state.motifWmHints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
-  triedAndFailed = false;
   return true;
 }
 
@@ -108,9 +101,6 @@ std::string NoDisplayMessage() {
 
 unsigned long XErrorCount() {
   return errorCount;
-}
-int LastXErrorCode() {
-  return lastErrorCode;
 }
 
 int64_t NowMs() {

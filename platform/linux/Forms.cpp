@@ -96,7 +96,7 @@ bool InsideClient(TForm* form, int x, int y) {
 
 void DispatchFormEvent(TForm::Native* native, XEvent& event) {
   TForm* form = native->form;
-  const DisplayState& x = State();
+  const DisplayState& displayState = State();
   switch (event.type) {
     case ButtonPress:
     case ButtonRelease: {
@@ -110,25 +110,29 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
       bool inside = InsideClient(form, px, py);
       if (!FormLive(form)) return;
       if (event.type == ButtonPress) {
+        // A left press is what captures the pointer, and only one delivered over the client
+        // area does; a left press outside can arrive while another button holds the implicit
+        // grab, and it ends any capture whose release went missing.
+        if (which == mbLeft) native->leftDownInside = inside;
         // Presses outside arrive only while another button holds the implicit grab.
         if (!inside) return;
-        if (which == mbLeft) native->leftDownInside = true;
         if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(which, px, py); });
         return;
       }
       // Only the left button keeps the pointer captured: its release is delivered wherever it
-      // happens, the others only inside the client area.
-      if (!inside && which != mbLeft) return;
-      bool click = which == mbLeft && inside && native->leftDownInside;
+      // happens as long as its press was delivered, the others only inside the client area.
+      bool captured = which == mbLeft && native->leftDownInside;
       if (which == mbLeft) native->leftDownInside = false;
+      if (!inside && !captured) return;
+      bool click = captured && inside;
       if (click && form->OnClick) Application->SafeCall(form->OnClick);
       if (FormLive(form) && form->OnMouseUp)
         Application->SafeCall([&] { form->OnMouseUp(which, px, py); });
       return;
     }
     case ClientMessage:
-      if (event.xclient.message_type == x.wmProtocols &&
-          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow)
+      if (event.xclient.message_type == displayState.wmProtocols &&
+          static_cast<Atom>(event.xclient.data.l[0]) == displayState.wmDeleteWindow)
         form->Close();
       return;
     case MapNotify:
@@ -237,17 +241,17 @@ HWND TForm::Handle() {
   if (handle_) return reinterpret_cast<HWND>(handle_);
   if (!OpenDisplay()) throw std::runtime_error(NoDisplayMessage());
   Display* display = Dpy();
-  const DisplayState& x = State();
+  const DisplayState& displayState = State();
   XSetWindowAttributes attributes;
-  attributes.background_pixel = x.buttonFace;
-  attributes.border_pixel = x.black;
-  attributes.colormap = x.colormap;
+  attributes.background_pixel = displayState.buttonFace;
+  attributes.border_pixel = displayState.black;
+  attributes.colormap = displayState.colormap;
   attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
   int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
-  Window window =
-      XCreateWindow(display, x.root, 0, 0, static_cast<unsigned>(width),
-                    static_cast<unsigned>(height), 0, x.depth, InputOutput, x.visual,
-                    CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+  Window window = XCreateWindow(
+      display, displayState.root, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+      0, displayState.depth, InputOutput, displayState.visual,
+      CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
   auto* native = new Native;
   native->form = this;
   native->window = window;
@@ -262,8 +266,8 @@ HWND TForm::Handle() {
     long inputMode;
     unsigned long status;
   } motif = {1 | 2, 4 | 8 | 32, 2 | 8 | 16 | 32, 0, 0};
-  XChangeProperty(display, window, x.motifWmHints, x.motifWmHints, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&motif), 5);
+  XChangeProperty(display, window, displayState.motifWmHints, displayState.motifWmHints, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&motif), 5);
   return reinterpret_cast<HWND>(native);
 }
 

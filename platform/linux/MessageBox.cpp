@@ -61,10 +61,10 @@ class Box {
  public:
   Box(const std::string& text, const std::string& caption) {
     Display* display = Dpy();
-    const DisplayState& x = State();
+    const DisplayState& displayState = State();
     font_ = XLoadQueryFont(display, "fixed");
-    int screenWidth = DisplayWidth(display, x.screen);
-    int screenHeight = DisplayHeight(display, x.screen);
+    int screenWidth = DisplayWidth(display, displayState.screen);
+    int screenHeight = DisplayHeight(display, displayState.screen);
     lines_ = Layout(Utf8ToLatin1(text), font_, std::max(200, std::min(900, screenWidth - 100)));
     lineHeight_ = font_ ? font_->ascent + font_->descent + 2 : 15;
     int textWidth = 0;
@@ -81,21 +81,22 @@ class Box {
     int top = std::max(0, (screenHeight - height_) / 2);
 
     XSetWindowAttributes attributes;
-    attributes.background_pixel = x.buttonFace;
-    attributes.border_pixel = x.black;
-    attributes.colormap = x.colormap;
+    attributes.background_pixel = displayState.buttonFace;
+    attributes.border_pixel = displayState.black;
+    attributes.colormap = displayState.colormap;
     attributes.event_mask =
         ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
     // A one-pixel frame keeps the box apart from a window of the same grey behind it when no
     // window manager decorates it.
-    window_ = XCreateWindow(display, x.root, left, top, static_cast<unsigned>(width_),
-                            static_cast<unsigned>(height_), 1, x.depth, InputOutput, x.visual,
+    window_ = XCreateWindow(display, displayState.root, left, top, static_cast<unsigned>(width_),
+                            static_cast<unsigned>(height_), 1, displayState.depth, InputOutput,
+                            displayState.visual,
                             CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
     SetCommonProperties(window_);
     SetWindowTitle(window_, caption);
     SetFixedSize(window_, left, top, width_, height_);
-    Atom dialog = x.netWmWindowTypeDialog;
-    XChangeProperty(display, window_, x.netWmWindowType, XA_ATOM, 32, PropModeReplace,
+    Atom dialog = displayState.netWmWindowTypeDialog;
+    XChangeProperty(display, window_, displayState.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&dialog), 1);
     // Kept above the main window by the window manager, which stays usable all the same.
     if (TForm* main = Application->MainForm())
@@ -180,16 +181,16 @@ class Box {
   void Draw() {
     if (!alive_) return;
     Display* display = Dpy();
-    const DisplayState& x = State();
+    const DisplayState& displayState = State();
     int ascent = font_ ? font_->ascent : 11;
-    XSetForeground(display, gc_, x.black);
+    XSetForeground(display, gc_, displayState.black);
     for (size_t i = 0; i < lines_.size(); ++i)
       XDrawString(display, window_, gc_, kMargin,
                   kMargin + static_cast<int>(i) * lineHeight_ + ascent, lines_[i].data(),
                   static_cast<int>(lines_[i].size()));
-    XSetForeground(display, gc_, pressed_ ? x.shadow : x.white);
+    XSetForeground(display, gc_, pressed_ ? displayState.shadow : displayState.white);
     XFillRectangle(display, window_, gc_, buttonX_, buttonY_, kButtonWidth, kButtonHeight);
-    XSetForeground(display, gc_, x.black);
+    XSetForeground(display, gc_, displayState.black);
     XDrawRectangle(display, window_, gc_, buttonX_, buttonY_, kButtonWidth - 1, kButtonHeight - 1);
     const char label[] = "OK";
     int labelWidth = font_ ? XTextWidth(font_, label, 2) : 12;

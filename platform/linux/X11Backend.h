@@ -61,7 +61,6 @@ std::string NoDisplayMessage();
 // destroyed from outside is harmless. The counter lets a caller see whether its own request
 // failed (after XSync).
 unsigned long XErrorCount();
-int LastXErrorCode();
 
 // Monotonic milliseconds.
 int64_t NowMs();

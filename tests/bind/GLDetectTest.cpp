@@ -7,6 +7,7 @@
 
 #include "bind/Exceptions.h"
 #include "bind/GLBind.h"
+#include "render/Graph_un.h"
 
 namespace {
 
@@ -343,7 +344,8 @@ TEST_F(GLBindTest, CreationWithoutTheContextFunctionFailsBeforeTouchingTheDC) {
 
 TEST_F(GLBindTest, PixelFormatRequests) {
   PIXELFORMATDESCRIPTOR screen =
-      BuildPixelFormatDescriptor(OBJ_DC, DoubleBuffer, 32, 32, 0, 0, 0, 0);
+      BuildPixelFormatDescriptor(OBJ_DC, DoubleBuffer, ScreenColorBits, ScreenDepthBits,
+                                 ScreenStencilBits, ScreenAccumBits, ScreenAuxBuffers, ScreenLayer);
   EXPECT_EQ(screen.nSize, 40);
   EXPECT_EQ(screen.nVersion, 1);
   EXPECT_EQ(screen.dwFlags, 0x25u);

@@ -71,6 +71,32 @@ TEST_F(LuaBindTest, TheInterfaceIsTheLua51ApiInItsOrder) {
   for (int i = 0; i < LuaEntryPointCount; ++i) EXPECT_EQ(IndexOf(LuaEntryPointNames[i]), i);
 }
 
+// The soname the library declares, as readelf shows it; empty when it has none.
+std::string Soname(const std::string& library) {
+  std::string out;
+  if (FILE* pipe = popen(("readelf -d '" + library + "' 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+  }
+  const std::string label = "Library soname: [";
+  const size_t at = out.find(label);
+  if (at == std::string::npos) return std::string();
+  const size_t start = at + label.size();
+  return out.substr(start, out.find(']', start) - start);
+}
+
+TEST_F(LuaBindTest, TheDefaultNameIsTheSonameThatPackageUpdatesKeep) {
+  // Updates replace the versioned file behind the soname; a name bound to that file would
+  // leave the program without its library.
+  const std::string path = LuaLibraryDefaultName;
+  ASSERT_EQ(path.front(), '/') << path;
+  const std::string soname = Soname(path);
+  ASSERT_FALSE(soname.empty()) << "readelf found no soname in " << path;
+  EXPECT_EQ(path.substr(path.rfind('/') + 1), soname);
+}
+
 TEST_F(LuaBindTest, TheRealLibraryBindsWhole) {
   intptr_t handle = BindLuaLibrary(LuaLibraryDefaultName);
   EXPECT_GT(handle, 0);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace testx {
 
@@ -27,7 +28,7 @@ bool DisplayNumberFree(int number) {
 namespace {
 
 // Starts Xvfb on `number`; its display name once it accepts connections, else empty.
-std::string StartOn(int number, pid_t* pid) {
+std::string StartOn(int number, pid_t* pid, const std::vector<std::string>& extra) {
   int fds[2];
   if (pipe(fds) != 0) return std::string();
   *pid = fork();
@@ -41,8 +42,13 @@ std::string StartOn(int number, pid_t* pid) {
     std::string display = ":" + std::to_string(number), fd = std::to_string(fds[1]);
     // No reset when the last client leaves: the probe below is such a client, and a program
     // started while the server resets finds no display.
-    execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-           "1280x1024x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+    std::vector<std::string> arguments = {"Xvfb", display,        "-displayfd", fd,    "-screen",
+                                          "0",    "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execvp("Xvfb", argv.data());
     _exit(127);
   }
   close(fds[1]);
@@ -67,10 +73,10 @@ std::string StartOn(int number, pid_t* pid) {
 
 }  // namespace
 
-std::string StartXvfb(int first, pid_t* pid) {
+std::string StartXvfb(int first, pid_t* pid, const std::vector<std::string>& extra) {
   for (int number = first; number < first + 40; ++number) {
     if (!DisplayNumberFree(number)) continue;
-    std::string display = StartOn(number, pid);
+    std::string display = StartOn(number, pid, extra);
     if (!display.empty()) return display;
   }
   *pid = -1;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace testx {
 
@@ -15,8 +16,8 @@ bool DisplayNumberFree(int number);
 
 // Starts Xvfb on the first free display number from `first` on (up to 40 tried) and returns its
 // name (":N") once it accepts connections, with its process in *pid; empty when none started.
-// The server is told to end with the process that started it.
-std::string StartXvfb(int first, pid_t* pid);
+// The server is told to end with the process that started it. `extra` arguments go to Xvfb.
+std::string StartXvfb(int first, pid_t* pid, const std::vector<std::string>& extra = {});
 
 // Ends a server StartXvfb started.
 void StopXvfb(pid_t pid);

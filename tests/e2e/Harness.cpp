@@ -41,8 +41,10 @@ std::string Capture(const std::string& command, int* status) {
   return out;
 }
 
-XServer::XServer() {
-  display_ = testx::StartXvfb(500 + static_cast<int>(getpid() % 300), &pid_);
+XServer::XServer(bool withGL) {
+  std::vector<std::string> extra;
+  if (!withGL) extra = {"-extension", "GLX"};
+  display_ = testx::StartXvfb(500 + static_cast<int>(getpid() % 300), &pid_, extra);
   if (display_.empty()) throw std::runtime_error("no X server could be started");
 }
 

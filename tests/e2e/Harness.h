@@ -16,7 +16,8 @@ std::string Capture(const std::string& command, int* status = nullptr);
 // A private X server, so tests can run side by side without sharing a pointer.
 class XServer {
  public:
-  XServer();
+  // `withGL` false leaves out the server's GL extension, so no rendering context can be made.
+  explicit XServer(bool withGL = true);
   ~XServer();
   const std::string& Display() const { return display_; }
   // Prefixes a command with DISPLAY=...

@@ -35,9 +35,13 @@ root.onRightPress = record("RP")
 root.onRightRelease = record("RR")
 root.onMiddlePress = record("MP")
 root.onMiddleRelease = record("MR")
+root.onPress = record("P")
+root.onRelease = record("R")
 )";
 
-std::string Logged(const std::string& events) { return "print 1 args (STR " + events + ")"; }
+std::string Logged(const std::string& events) {
+  return "print 1 args (STR " + events + ")";
+}
 
 // Starts the program and waits for its window and its first frame.
 void StartAndWaitForFrame(Program& program) {
@@ -118,6 +122,10 @@ TEST_F(ProgramTest, PressesAndReleasesArriveWithClientCoordinates) {
   program.Xdo("keydown shift click 2 keyup shift");
   std::string middle = both + ";MP 799,599;MR 799,599";
   EXPECT_EQ(program.WaitForCaption(Logged(middle)), Logged(middle));
+  // Any other button has no word of its own: its events are plain "Press" and "Release".
+  program.Xdo("click 8");
+  std::string other = middle + ";P 799,599;R 799,599";
+  EXPECT_EQ(program.WaitForCaption(Logged(other)), Logged(other));
 }
 
 TEST_F(ProgramTest, ADoubleClickIsTwoPressesAndTwoReleases) {
@@ -137,10 +145,13 @@ TEST_F(ProgramTest, OnlyTheLeftReleaseIsFollowedOutsideTheWindow) {
   ASSERT_GT(ox, 10);
   ASSERT_GT(oy, 10);
 
-  // A right press inside, released outside: no release arrives.
+  // A right press inside, released outside: no release arrives. Nor does anything of a left
+  // click outside meanwhile: the right button holds the pointer, but only a left press inside
+  // captures it for the left release.
   program.MoveTo(5, 5);
   program.Xdo("mousedown 3");
   program.Xdo("mousemove 2 2");
+  program.Xdo("click 1");
   program.Xdo("mouseup 3");
   EXPECT_EQ(program.WaitForCaption(Logged("RP 5,5")), Logged("RP 5,5"));
 
@@ -215,11 +226,47 @@ TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
 }
 
+TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesCleanly) {
+  // Without the server's GL extension the screen cannot be made, and the host after it is not.
+  XServer server(false);
+  Program program(server, "print('ran')\n");
+  program.Start();
+  std::string box;
+  for (int i = 0; i < 100 && box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
+    if (box.empty()) e2e::Capture("sleep 0.1");
+  }
+  ASSERT_FALSE(box.empty()) << "the failure was not shown";
+  program.Xdo("key --window " + box.substr(0, box.find('\n')) + " Return");
+  for (int i = 0; i < 100 && !box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
+    if (!box.empty()) e2e::Capture("sleep 0.1");
+  }
+  ASSERT_TRUE(box.empty()) << "the box did not close";
+
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  Rgb c = program.Pixel(400, 300);
+  for (int i = 0; i < 50 && c.r < 0; ++i) c = program.Pixel(400, 300);
+  // No frame ever covers the window's own grey, and the script never ran.
+  e2e::Capture("sleep 0.3");
+  c = program.Pixel(400, 300);
+  EXPECT_EQ(c.r, 240);
+  EXPECT_EQ(c.g, 240);
+  EXPECT_EQ(program.Caption(), "Main");
+
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  program.Xdo("click 3");
+  e2e::Capture("sleep 0.3");
+  EXPECT_TRUE(program.Running()) << program.Stderr();
+  program.Xdo("windowclose " + program.Window());
+  EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
+}
+
 TEST(ProgramWithoutDisplay, SaysSoAndFails) {
   int status = 0;
-  std::string err = e2e::Capture("env -u DISPLAY " + std::string(KESTRUNE_BINARY_DIR) +
-                                     "/kestrune 2>&1 >/dev/null",
-                                 &status);
+  std::string err = e2e::Capture(
+      "env -u DISPLAY " + std::string(KESTRUNE_BINARY_DIR) + "/kestrune 2>&1 >/dev/null", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(err.find("display"), std::string::npos) << err;
 }

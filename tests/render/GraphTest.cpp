@@ -35,8 +35,9 @@ class GraphTest : public ScreenTest {
   // The colour drawn at logical point (x, y), read from the frame not yet presented.
   TRgb At(float x, float y) {
     glFinish();
-    const int px = int(x * Screen->ClientWidth / 800);
-    const int py = int(Screen->ClientHeight) - 1 - int(y * Screen->ClientHeight / 600);
+    const int px = int(x * Screen->ClientWidth / LogicalScreenWidth);
+    const int py =
+        int(Screen->ClientHeight) - 1 - int(y * Screen->ClientHeight / LogicalScreenHeight);
     uint8_t pixel[4] = {};
     glReadPixels(px, py, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
     return {pixel[0], pixel[1], pixel[2]};

@@ -38,7 +38,7 @@ class TexturesTest : public ScreenTest {
   // Loads through LoadTextureFile and expects a texture and no message.
   uint32_t Load(const std::string& path) {
     uint32_t id = 0;
-    LoadTextureFile(path, id);
+    LoadTextureFile(path, path, id);
     EXPECT_TRUE(Recorder.Boxes.empty()) << Recorder.Boxes.front().first;
     EXPECT_NE(id, 0u);
     return id;
@@ -48,7 +48,7 @@ class TexturesTest : public ScreenTest {
   void Refused(const std::string& path, const std::string& text, const std::string& caption) {
     Recorder.Boxes.clear();
     uint32_t id = 0;
-    LoadTextureFile(path, id);
+    LoadTextureFile(path, path, id);
     EXPECT_EQ(id, 0u) << path;
     ASSERT_EQ(Recorder.Boxes.size(), 1u) << path;
     EXPECT_EQ(Recorder.Boxes[0], TBox(text, caption));
@@ -68,7 +68,7 @@ TEST_F(TexturesTest, OnlyTheThreeEndingsRunALoader) {
        {"pic.png", "pic.jpeg", "pic.gif", "pic", "", "bmp", "pic.BMP", "pic.Jpg", "pic.bmp.txt"}) {
     const std::string path = name[0] ? Folder.Write(name, bmp) : "";
     uint32_t id = 77;
-    LoadTextureFile(path, id);
+    LoadTextureFile(path, path, id);
     EXPECT_EQ(id, 77u) << name;
   }
   EXPECT_TRUE(Recorder.Boxes.empty());
@@ -241,7 +241,7 @@ TEST_F(TexturesTest, EveryTestDataFileLoadsOrShowsExactlyOneBox) {
     SCOPED_TRACE(path);
     Recorder.Boxes.clear();
     uint32_t id = 0;
-    LoadTextureFile(path, id);
+    LoadTextureFile(path, path, id);
     if (id != 0) {
       ++loaded;
       EXPECT_TRUE(Recorder.Boxes.empty());

@@ -1,7 +1,12 @@
 // The script host: construction, running script files through the cache, reporting failures,
 // and hosts that have no interpreter.
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "ScratchFolder.h"
 #include "ScriptFixture.h"
@@ -128,10 +133,32 @@ TEST_F(ScriptHostTest, AFirstLineStartingWithHashIsSkippedAndLinesStillCount) {
   EXPECT_EQ(Host->LastError(), "hash.lua:2: second line");
 }
 
+// Root reads files whatever their mode: while this lives, a process running as root makes its
+// file accesses as the unprivileged user "nobody" instead. Other users keep their own rights.
+class TFileAccessAsNobody {
+ public:
+  TFileAccessAsNobody() {
+    if (geteuid() == 0) previous_ = setfsuid(65534);
+  }
+  ~TFileAccessAsNobody() {
+    if (previous_ >= 0) setfsuid(static_cast<uid_t>(previous_));
+  }
+  TFileAccessAsNobody(const TFileAccessAsNobody&) = delete;
+  TFileAccessAsNobody& operator=(const TFileAccessAsNobody&) = delete;
+
+ private:
+  int previous_ = -1;
+};
+
 TEST_F(ScriptHostTest, AnUnreadableScriptIsReportedAndNotCached) {
   WriteFile("locked.lua", "x = 1");
   ASSERT_EQ(chmod("locked.lua", 0), 0);
-  if (access("locked.lua", R_OK) == 0) GTEST_SKIP() << "running with rights that read anything";
+  // The folder stays open to everyone: the file is found, only reading it is refused.
+  ASSERT_EQ(chmod(Folder.c_str(), 0755), 0);
+  TFileAccessAsNobody nobody;
+  std::FILE* readable = std::fopen("locked.lua", "rb");
+  if (readable != nullptr) std::fclose(readable);
+  ASSERT_EQ(readable, nullptr) << "the file can still be read";
   EXPECT_FALSE(Host->LoadScript("locked.lua"));
   EXPECT_EQ(Host->LastError().rfind("cannot open locked.lua", 0), 0u) << Host->LastError();
   EXPECT_TRUE(Host->Files.empty());
@@ -195,6 +222,40 @@ TEST_F(HostWithoutLibraryTest, AMissingEntryPointLeavesTheConstructor) {
   } catch (const Exception& error) {
     EXPECT_STREQ(error.what(), "Cannot load method 'luaL_loadfile' from dynamic library.");
   }
+}
+
+TEST_F(HostWithoutLibraryTest, AMainWindowWhoseHostFailedOpensWithoutTicksAndSkipsEvents) {
+  // The window makes its own screen and host: the fixture's go first.
+  delete Host;
+  Host = nullptr;
+  delete GLScreen;
+  GLScreen = nullptr;
+  delete Main;
+  Main = nullptr;
+  LuaLibraryName = LUA_STUB_MISSING_ONE;
+  std::vector<std::string> boxes;
+  SetMessageBoxHook([&boxes](const std::string& text, const std::string&) {
+    boxes.push_back(text);
+    return IDOK;
+  });
+  Application->CreateForm(&Main);
+  SetMessageBoxHook(MessageBoxHook());
+  EXPECT_EQ(boxes,
+            std::vector<std::string>{"Cannot load method 'luaL_loadfile' from dynamic library."});
+  ASSERT_NE(Main, nullptr);
+  EXPECT_NE(GLScreen, nullptr);
+  EXPECT_EQ(LuaHost, nullptr);
+  EXPECT_FALSE(Main->Timer1.Enabled());
+  Main->Show();
+  EXPECT_TRUE(Main->Visible());
+
+  // A tick or a click that came all the same skips the missing host.
+  Main->Timer1Timer();
+  Main->FormMouseDown(mbLeft, 10, 10);
+  Main->FormMouseUp(mbLeft, 10, 10);
+  Application->DestroyForms();
+  Main = nullptr;
+  EXPECT_EQ(GLScreen, nullptr);
 }
 
 }  // namespace

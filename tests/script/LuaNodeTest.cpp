@@ -1,6 +1,7 @@
 // The node tree: node tables and their links, layout of nested nodes, searching by id, pictures
 // and what a frame draws.
 #include <string>
+#include <utility>
 
 #include "ScriptFixture.h"
 
@@ -222,6 +223,36 @@ TEST_F(DrawingTest, ANodeWithoutAPictureOrTextureDrawsNothingButItsChildrenDo) {
   ASSERT_EQ(Run("later.left = 200 later.top = 200"), "");
   DrawFrame();
   EXPECT_EQ(PixelAt(210, 210), white);
+}
+
+TEST_F(DrawingTest, ANodeThatMovesLeavesNothingBehind) {
+  ASSERT_EQ(Run("n = root.createNode{left = 100, top = 100, width = 100, height = 100}\n"
+                "n.createPicture('all', tex)\nn.setPicture('all')"),
+            "");
+  DrawFrame();
+  ASSERT_EQ(PixelAt(110, 110), red);
+  ASSERT_EQ(Run("n.left = 400 n.top = 300"), "");
+  DrawFrame();
+  EXPECT_EQ(PixelAt(410, 310), red);
+  const TRgb background = PixelAt(700, 50);
+  for (auto [x, y] : {std::pair{110, 110}, {190, 110}, {110, 190}, {190, 190}})
+    EXPECT_EQ(PixelAt(x, y), background) << x << "," << y;
+}
+
+TEST_F(DrawingTest, AnIndexThatThirtyTwoBitsCannotHoldNamesNoTexture) {
+  // Cut down to 32 bits, each of these would land on texture 0 or 1.
+  ASSERT_EQ(Run("createTexture('quarters.bmp', 64, 64)\n"
+                "for i, index in ipairs{1, 2^32, 2^32 + 1, -2^32, 2^53, 0/0, 1/0, -1/0} do\n"
+                "  local n = root.createNode{left = i * 50, top = 0, width = 40, height = 40}\n"
+                "  n.createPicture('p', index)\n"
+                "  n.createPicture('cut', index, 0, 0, 32, 32)\n"
+                "  n.setPicture(i % 2 == 0 and 'p' or 'cut')\n"
+                "end"),
+            "");
+  DrawFrame();
+  EXPECT_EQ(PixelAt(55, 5), red) << "texture 1 itself";
+  const TRgb background = PixelAt(700, 500);
+  for (int i = 2; i <= 8; ++i) EXPECT_EQ(PixelAt(i * 50 + 5, 5), background) << "node " << i;
 }
 
 TEST_F(DrawingTest, AMetamethodThatRaisesWhileDrawingCountsAsAMissingValue) {

@@ -142,7 +142,7 @@ void ScriptTest::DrawFrame() {
 TRgb ScriptTest::PixelAt(int x, int y) {
   uint8_t rgba[4] = {0, 0, 0, 0};
   glReadBuffer(GL_BACK);
-  glReadPixels(x, 600 - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  glReadPixels(x, LogicalScreenHeight - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return TRgb{rgba[0], rgba[1], rgba[2]};
 }
 

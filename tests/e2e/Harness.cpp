@@ -26,6 +26,14 @@ std::string ProgramPath() {
   return std::string(KESTRUNE_BINARY_DIR) + "/kestrune";
 }
 
+// The Windows program and the Wine runner, or empty for the program of this build.
+const std::string kWindowsProgram = KESTRUNE_E2E_WINDOWS_PROGRAM;
+const std::string kWineRun = KESTRUNE_E2E_WINE_RUN;
+
+std::string FolderOf(const std::string& path) {
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 }  // namespace
 
 std::string Capture(const std::string& command, int* status) {
@@ -71,6 +79,11 @@ void Program::WriteFile(const std::string& name, const std::string& bytes) const
 }
 
 void Program::Start() {
+  if (UnderWine()) {
+    std::system(("cp '" + kWindowsProgram + "' '" + FolderOf(kWindowsProgram) + "Lua51.dll' '" +
+                 folder_ + "/'")
+                    .c_str());
+  }
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(folder_.c_str()) != 0) _exit(126);
@@ -78,15 +91,24 @@ void Program::Start() {
     std::string err = folder_ + "/stderr.txt";
     FILE* f = freopen(err.c_str(), "w", stderr);
     (void)f;
-    execl(ProgramPath().c_str(), "kestrune", static_cast<char*>(nullptr));
+    if (UnderWine()) {
+      std::string program = folder_ + "/kestrune.exe";
+      execl(kWineRun.c_str(), "wine-run", program.c_str(), static_cast<char*>(nullptr));
+    } else {
+      execl(ProgramPath().c_str(), "kestrune", static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
 }
 
 bool Program::WaitForWindow() {
-  for (int i = 0; i < 100; ++i) {
+  // Wine takes a few seconds to start a program.
+  int tries = UnderWine() ? 300 : 100;
+  for (int i = 0; i < tries; ++i) {
     int status = 0;
-    std::string id = Capture(server_.Env() + "xdotool search --pid " + std::to_string(pid_) +
+    std::string id = Capture(server_.Env() + "xdotool search " +
+                                 (UnderWine() ? "--onlyvisible " : "") + "--pid " +
+                                 std::to_string(pid_) +
                                  " --classname kestrune 2>/dev/null | head -n 1",
                              &status);
     if (!id.empty()) {
@@ -126,6 +148,24 @@ int Program::Xdo(const std::string& args) const {
   int status = 0;
   Capture(server_.Env() + "xdotool " + args + " 2>&1", &status);
   return status;
+}
+
+void Program::Close() const {
+  if (UnderWine()) {
+    Xdo("windowactivate --sync " + window_);
+    Xdo("key --clearmodifiers alt+F4");
+  } else {
+    Xdo("windowclose " + window_);
+  }
+}
+
+void Program::PressEnterIn(const std::string& window) const {
+  if (UnderWine()) {
+    Xdo("windowactivate --sync " + window);
+    Xdo("key Return");
+  } else {
+    Xdo("key --window " + window + " Return");
+  }
 }
 
 void Program::MoveTo(int x, int y) const {

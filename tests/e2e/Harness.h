@@ -1,5 +1,9 @@
 // Drives the real program from outside: its own Xvfb server, a temporary working folder with a
 // test script, xdotool for the pointer and the caption, and ImageMagick's import for pixels.
+// Built a second time for the Windows program, which it starts under Wine: then the program and
+// Lua51.dll are copied into the folder beside the script (as a scene writer unpacks them), and
+// the display is the one the suite runs on, with its window manager (Wine's windows take the
+// keyboard through one, and all of Wine's processes share one desktop).
 #pragma once
 
 #include <sys/types.h>
@@ -13,7 +17,11 @@ namespace e2e {
 // Runs a shell command and returns what it printed on stdout, without the final line break.
 std::string Capture(const std::string& command, int* status = nullptr);
 
-// A private X server, so tests can run side by side without sharing a pointer.
+// True when this build drives the Windows program under Wine.
+bool UnderWine();
+
+// A private X server, so tests can run side by side without sharing a pointer (under Wine: the
+// display given in $DISPLAY, and the tests run one at a time).
 class XServer {
  public:
   // `withGL` false leaves out the server's GL extension, so no rendering context can be made.
@@ -55,6 +63,11 @@ class Program {
 
   // xdotool with the display set; `args` follow the command name.
   int Xdo(const std::string& args) const;
+  // Closes the main window as a user does (the window manager's close request).
+  void Close() const;
+  // Presses Enter in another window of the program (a message box).
+  void PressEnterIn(const std::string& window) const;
+
   // Moves the pointer to a client position of the main window.
   void MoveTo(int x, int y) const;
   // The window's position on the screen.

@@ -74,7 +74,7 @@ class HostileSceneTest : public ::testing::Test {
     EXPECT_TRUE(program.Running()) << program.Stderr();
     // Closing takes the whole scene apart; under the sanitizers any fault or leak on the way
     // out shows in the exit status.
-    program.Xdo("windowclose " + program.Window());
+    program.Close();
     EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
   }
 
@@ -296,7 +296,7 @@ print("textures " .. first .. " " .. last)
       e2e::Capture("sleep 0.05");
       continue;
     }
-    program.Xdo("key --window " + box + " Return");
+    program.PressEnterIn(box);
     // Wait for that box to go before looking for the next.
     for (int j = 0; j < 100; ++j) {
       int status = 0;

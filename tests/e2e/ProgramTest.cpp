@@ -209,7 +209,7 @@ function root:onRightPress() print('reads', reads) end
   ASSERT_EQ(std::sscanf(second.c_str(), "print 2 args (STR reads) (NUM %d)", &b), 1) << second;
   EXPECT_GT(b, a) << "no frame was drawn while the message box was open";
 
-  program.Xdo("key --window " + box.substr(0, box.find('\n')) + " Return");
+  program.PressEnterIn(box.substr(0, box.find('\n')));
   for (int i = 0; i < 100 && !box.empty(); ++i) {
     box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
     if (!box.empty()) e2e::Capture("sleep 0.05");
@@ -222,7 +222,7 @@ TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   Program program(server_, "print('bye')\n");
   program.Start();
   ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
-  program.Xdo("windowclose " + program.Window());
+  program.Close();
   EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
 }
 
@@ -237,7 +237,7 @@ TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesClea
     if (box.empty()) e2e::Capture("sleep 0.1");
   }
   ASSERT_FALSE(box.empty()) << "the failure was not shown";
-  program.Xdo("key --window " + box.substr(0, box.find('\n')) + " Return");
+  program.PressEnterIn(box.substr(0, box.find('\n')));
   for (int i = 0; i < 100 && !box.empty(); ++i) {
     box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
     if (!box.empty()) e2e::Capture("sleep 0.1");
@@ -259,7 +259,7 @@ TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesClea
   program.Xdo("click 3");
   e2e::Capture("sleep 0.3");
   EXPECT_TRUE(program.Running()) << program.Stderr();
-  program.Xdo("windowclose " + program.Window());
+  program.Close();
   EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
 }
 

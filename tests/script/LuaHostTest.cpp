@@ -1,6 +1,5 @@
 // The script host: construction, running script files through the cache, reporting failures,
 // and hosts that have no interpreter.
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,37 +130,6 @@ TEST_F(ScriptHostTest, AFirstLineStartingWithHashIsSkippedAndLinesStillCount) {
   WriteFile("hash.lua", "#!/usr/bin/env lua\nerror('second line')\n");
   EXPECT_FALSE(Host->LoadScript("hash.lua"));
   EXPECT_EQ(Host->LastError(), "hash.lua:2: second line");
-}
-
-// Root reads files whatever their mode: while this lives, a process running as root makes its
-// file accesses as the unprivileged user "nobody" instead. Other users keep their own rights.
-class TFileAccessAsNobody {
- public:
-  TFileAccessAsNobody() {
-    if (geteuid() == 0) previous_ = setfsuid(65534);
-  }
-  ~TFileAccessAsNobody() {
-    if (previous_ >= 0) setfsuid(static_cast<uid_t>(previous_));
-  }
-  TFileAccessAsNobody(const TFileAccessAsNobody&) = delete;
-  TFileAccessAsNobody& operator=(const TFileAccessAsNobody&) = delete;
-
- private:
-  int previous_ = -1;
-};
-
-TEST_F(ScriptHostTest, AnUnreadableScriptIsReportedAndNotCached) {
-  WriteFile("locked.lua", "x = 1");
-  ASSERT_EQ(chmod("locked.lua", 0), 0);
-  // The folder stays open to everyone: the file is found, only reading it is refused.
-  ASSERT_EQ(chmod(Folder.c_str(), 0755), 0);
-  TFileAccessAsNobody nobody;
-  std::FILE* readable = std::fopen("locked.lua", "rb");
-  if (readable != nullptr) std::fclose(readable);
-  ASSERT_EQ(readable, nullptr) << "the file can still be read";
-  EXPECT_FALSE(Host->LoadScript("locked.lua"));
-  EXPECT_EQ(Host->LastError().rfind("cannot open locked.lua", 0), 0u) << Host->LastError();
-  EXPECT_TRUE(Host->Files.empty());
 }
 
 TEST_F(ScriptHostTest, MouseEventBeforeTheFirstFrameFindsNoNode) {

@@ -1,7 +1,6 @@
 // The Windows backend: mouse capture and delivery, the code page's lower case, path
 // delimiters, the floating-point control word and where the Lua library is loaded from.
 #include <gtest/gtest.h>
-#include <xmmintrin.h>
 
 #include <cmath>
 #include <fstream>
@@ -92,7 +91,9 @@ TEST(Win32Fpu, TheControlWordMasksEveryExceptionOnBothUnits) {
   __asm__ __volatile__("fnstcw %0" : "=m"(word));
   // Bit 6 is reserved and reads as set on many processors.
   EXPECT_EQ(word & ~0x40, 0x133F);
-  EXPECT_EQ(_mm_getcsr() & 0x1F80u, 0x1F80u);
+  unsigned int mxcsr = 0;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(mxcsr));
+  EXPECT_EQ(mxcsr & 0x1F80u, 0x1F80u);
   volatile double zero = 0.0;
   EXPECT_TRUE(std::isinf(1.0 / zero));
   EXPECT_TRUE(std::isnan(zero / zero));

@@ -43,12 +43,6 @@ class LuaBindTest : public ::testing::Test {
     workDir_ = testfs::MakeScratchFolder("kestrune-luabind-");
     oldCwd_ = testfs::WorkingFolder();
     ASSERT_TRUE(testfs::ChangeFolder(workDir_));
-    // A bare library name is looked for in the working folder: give it the copy that stands
-    // beside the tests, as a scene folder holds one beside the program.
-    if (!testfs::HasFolderPart(LuaLibraryDefaultName)) {
-      if (ProgramFolder.empty()) InitProgramFolder();
-      ASSERT_TRUE(testfs::CopyInto(ProgramFolder + LuaLibraryDefaultName, workDir_));
-    }
   }
   void TearDown() override {
     UnbindLuaLibrary();
@@ -198,11 +192,19 @@ TEST_F(LuaBindTest, ResolveLuaEntryRaisesOnlyForARequiredMissingName) {
   }
 }
 
+// The real library by a name that finds it from any working folder: the default name where it
+// is a path, else the copy beside the tests.
+std::string RealLibrary() {
+  if (testfs::HasFolderPart(LuaLibraryDefaultName)) return LuaLibraryDefaultName;
+  if (ProgramFolder.empty()) InitProgramFolder();
+  return ProgramFolder + LuaLibraryDefaultName;
+}
+
 // The header routines, on a state of the real library.
 class LuaMacroTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_GT(BindLuaLibrary(LuaLibraryDefaultName), 0);
+    ASSERT_GT(BindLuaLibrary(RealLibrary()), 0);
     L = lua_open();
     ASSERT_NE(L, nullptr);
   }

@@ -89,11 +89,10 @@ void Program::WriteFile(const std::string& name, const std::string& bytes) const
 }
 
 void Program::Start() {
-  if (UnderWine()) {
-    std::system(("cp '" + kWindowsProgram + "' '" + FolderOf(kWindowsProgram) + "Lua51.dll' '" +
-                 folder_ + "/'")
-                    .c_str());
-  }
+  // The Lua library is looked for in the working folder; the program stays where it was built,
+  // as the Linux program does, so the script is found in the working folder too.
+  if (UnderWine())
+    std::system(("cp '" + FolderOf(kWindowsProgram) + "Lua51.dll' '" + folder_ + "/'").c_str());
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(folder_.c_str()) != 0) _exit(126);
@@ -102,8 +101,7 @@ void Program::Start() {
     FILE* f = freopen(err.c_str(), "w", stderr);
     (void)f;
     if (UnderWine()) {
-      std::string program = folder_ + "/kestrune.exe";
-      execl(kWineRun.c_str(), "wine-run", program.c_str(), static_cast<char*>(nullptr));
+      execl(kWineRun.c_str(), "wine-run", kWindowsProgram.c_str(), static_cast<char*>(nullptr));
     } else {
       execl(ProgramPath().c_str(), "kestrune", static_cast<char*>(nullptr));
     }
@@ -116,11 +114,10 @@ bool Program::WaitForWindow() {
   int tries = UnderWine() ? 300 : 100;
   for (int i = 0; i < tries; ++i) {
     int status = 0;
-    std::string id = Capture(server_.Env() + "xdotool search " +
-                                 (UnderWine() ? "--onlyvisible " : "") + "--pid " +
-                                 std::to_string(pid_) +
-                                 " --classname kestrune 2>/dev/null | head -n 1",
-                             &status);
+    std::string id = Capture(
+        server_.Env() + "xdotool search " + (UnderWine() ? "--onlyvisible " : "") + "--pid " +
+            std::to_string(pid_) + " --classname kestrune 2>/dev/null | head -n 1",
+        &status);
     if (!id.empty()) {
       window_ = id;
       return true;
@@ -183,10 +180,13 @@ void Program::MoveTo(int x, int y) const {
 }
 
 void Program::Origin(int* x, int* y) const {
-  std::string geometry = Capture(server_.Env() + "xdotool getwindowgeometry --shell " + window_);
+  // Where the client area's corner is on the screen, as the pointer finds it: the window's own
+  // geometry counts a window manager's frame differently for Wine's windows.
+  MoveTo(0, 0);
+  std::string location = Capture(server_.Env() + "xdotool getmouselocation --shell");
   *x = *y = 0;
-  std::sscanf(geometry.c_str() + geometry.find("X="), "X=%d", x);
-  std::sscanf(geometry.c_str() + geometry.find("Y="), "Y=%d", y);
+  std::sscanf(location.c_str() + location.find("X="), "X=%d", x);
+  std::sscanf(location.c_str() + location.find("Y="), "Y=%d", y);
 }
 
 Rgb Program::Pixel(int x, int y) const {

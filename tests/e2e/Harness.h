@@ -1,9 +1,9 @@
 // Drives the real program from outside: its own Xvfb server, a temporary working folder with a
 // test script, xdotool for the pointer and the caption, and ImageMagick's import for pixels.
-// Built a second time for the Windows program, which it starts under Wine: then the program and
-// Lua51.dll are copied into the folder beside the script (as a scene writer unpacks them), and
-// the display is the one the suite runs on, with its window manager (Wine's windows take the
-// keyboard through one, and all of Wine's processes share one desktop).
+// Built a second time for the Windows program, which it starts under Wine: then Lua51.dll is
+// copied beside the script (the library is looked for in the working folder), and the display
+// is the one the suite runs on, with its window manager (Wine's windows take the keyboard
+// through one, and all of Wine's processes share one desktop).
 #pragma once
 
 #include <sys/types.h>

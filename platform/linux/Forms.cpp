@@ -10,48 +10,18 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/FormFramework.h"
 #include "platform/Platform.h"
 #include "platform/linux/X11Backend.h"
 
+using namespace formframework;
 using namespace xbackend;
 
 namespace {
 
-std::vector<TTimer*>& Timers() {
-  static std::vector<TTimer*> timers;
-  return timers;
-}
-
-// Timers whose handler is running: a tick never re-enters its own handler (a handler that shows
-// a message box would otherwise get a new box every interval while the first is open).
-std::set<TTimer*>& TimersRunning() {
-  static std::set<TTimer*> running;
-  return running;
-}
-
 std::set<TForm::Native*>& LiveWindows() {
   static std::set<TForm::Native*> windows;
   return windows;
-}
-
-// Forms in creation order, and those whose destruction has begun: they get no more events.
-std::vector<TForm*>& Forms() {
-  static std::vector<TForm*> forms;
-  return forms;
-}
-
-std::set<TForm*>& FormsGoing() {
-  static std::set<TForm*> going;
-  return going;
-}
-
-bool TimerLive(TTimer* timer) {
-  return std::find(Timers().begin(), Timers().end(), timer) != Timers().end();
-}
-
-// Forms made without the application object count too; only those being destroyed do not.
-bool FormLive(TForm* form) {
-  return !FormsGoing().count(form);
 }
 
 TForm::Native* NativeOfWindow(Window window) {
@@ -197,10 +167,6 @@ void PumpEvents(int maxWaitMs) {
 // ---------------------------------------------------------------------------------------------
 // TTimer
 
-TTimer::TTimer(TForm* owner) : owner_(owner) {
-  Timers().push_back(this);
-}
-
 TTimer::~TTimer() {
   Timers().erase(std::remove(Timers().begin(), Timers().end(), this), Timers().end());
   TimersRunning().erase(this);
@@ -319,45 +285,13 @@ bool TForm::Visible() const {
   return handle_ && handle_->alive && handle_->mapped;
 }
 
-void TForm::DoCreate() {
-  if (OnCreate) OnCreate();
-}
-
-void TForm::DoDestroy() {
-  if (destroyed_) return;
-  destroyed_ = true;
-  // From here on the form gets no tick and no mouse event, even if OnDestroy opens a box.
-  FormsGoing().insert(this);
-  for (TTimer* timer : Timers())
-    if (timer->Owner() == this) timer->SetEnabled(false);
-  if (OnDestroy) OnDestroy();
-}
-
 // ---------------------------------------------------------------------------------------------
 // TApplication
-
-namespace {
-TApplication application;
-}
-TApplication* Application = &application;
-
-TApplication::TApplication() {}
-
-TApplication::~TApplication() {}
 
 bool TApplication::Initialize() {
   if (OpenDisplay()) return true;
   std::fprintf(stderr, "%s\n", NoDisplayMessage().c_str());
   return false;
-}
-
-void TApplication::AddForm(TForm* form) {
-  Forms().push_back(form);
-  if (!mainForm_) mainForm_ = form;
-}
-
-void TApplication::RunCreate(TForm* form) {
-  SafeCall([form] { form->DoCreate(); });
 }
 
 void TApplication::Run() {
@@ -382,45 +316,6 @@ void TApplication::ProcessMessagesFor(int milliseconds) {
   } while (NowMs() < end);
 }
 
-void TApplication::DestroyForms() {
-  std::vector<TForm*> order(Forms().rbegin(), Forms().rend());
-  if (mainForm_) {
-    order.erase(std::remove(order.begin(), order.end(), mainForm_), order.end());
-    order.push_back(mainForm_);
-  }
-  for (TForm* form : order) {
-    SafeCall([form] { form->DoDestroy(); });
-    delete form;
-  }
-  Forms().clear();
-  // Ready for another round (tests build several main forms in one process).
-  mainForm_ = nullptr;
-  terminated_ = false;
-}
-
 void TApplication::Terminate() {
   terminated_ = true;
-}
-
-void TApplication::ShowException(const std::exception& error) {
-  MessageBoxA(nullptr, error.what(), "Kestrune", MB_OK);
-}
-
-void TApplication::SafeCall(const std::function<void()>& handler) {
-  if (!handler) return;
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    try {
-      ShowException(error);
-    } catch (...) {
-      std::fprintf(stderr, "kestrune: %s\n", error.what());
-    }
-  } catch (...) {
-    try {
-      MessageBoxA(nullptr, "An unexpected error occurred.", "Kestrune", MB_OK);
-    } catch (...) {
-      std::fprintf(stderr, "kestrune: an unexpected error occurred\n");
-    }
-  }
 }

@@ -10,19 +10,21 @@
 // again in the next: at 1,000 nodes up to a third of each tick's CPU was system time, at 10,000
 // nodes more than the drawing itself.
 //
-// Fixed values instead, chosen by measuring ticks at 100 to 10,000 nodes:
-// - blocks under 4 MiB come from the heap: the driver's largest per-frame block is 512 KiB, so
-//   it never gets a mapping of its own, while a large picture's decoding buffers are still
-//   mapped for their load and given back after it;
+// Fixed values instead, chosen by measuring ticks at 100 to 10,000 nodes and large loads:
+// - blocks up to glibc's largest threshold (32 MiB) come from the heap. The driver's biggest
+//   per-frame block is 512 KiB; a 4 MiB threshold served the frames as well, but mapped and
+//   faulted in a large picture's file and pixel buffers afresh for every load (a 2048 by 2048
+//   BMP took 205 ms instead of 125 ms with glibc's default, which learns to keep them);
 // - up to 256 MiB stays at the top of the heap (32 MiB was too little at 10,000 nodes). The
-//   resident size then stays at the frame's high-water mark, which every frame reaches anyway.
+//   resident size then stays at its high-water mark, which every frame reaches anyway.
 #include <malloc.h>
 
 #include "platform/Platform.h"
 
 namespace {
 
-constexpr int MmapThreshold = 4 << 20;
+// glibc refuses anything above this (32 MiB with 64-bit longs).
+constexpr int MmapThreshold = int(4 * 1024 * 1024 * sizeof(long));
 constexpr int TrimThreshold = 256 << 20;
 
 }  // namespace

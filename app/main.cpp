@@ -6,6 +6,7 @@
 
 int main() {
   Set8087CW(0x133F);
+  ConfigureHeap();
   InitProgramFolder();
   // The Lua library's name holds its default from module start-up; nothing is loaded yet.
 

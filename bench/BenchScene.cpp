@@ -157,4 +157,11 @@ long PeakResidentKiB() {
   return usage.ru_maxrss;
 }
 
+CpuUse ProcessCpu() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+  return CpuUse{ms(usage.ru_utime), ms(usage.ru_stime), usage.ru_minflt};
+}
+
 }  // namespace bench

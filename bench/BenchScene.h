@@ -22,4 +22,12 @@ std::string WriteLargeJpeg();
 // Peak resident set size of this process in KiB.
 long PeakResidentKiB();
 
+// CPU time of this process so far, split as the kernel accounts it, and its minor page faults.
+struct CpuUse {
+  double UserMs;
+  double SystemMs;
+  long MinorFaults;
+};
+CpuUse ProcessCpu();
+
 }  // namespace bench

@@ -93,6 +93,7 @@ BENCHMARK(LoadScriptCached)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
   Set8087CW(0x133F);
+  ConfigureHeap();
   InitProgramFolder();
   if (!Application->Initialize()) return 1;
   Main = new TMain();

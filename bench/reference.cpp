@@ -1,7 +1,9 @@
 // The bare reference: only what the frame's cost model requires, with no host around it. A
-// window and a rendering context, the scene as plain Lua tables, and per node four table reads,
-// one texture bind and one immediate-mode quad. Its figures are the practical limit the
-// program is measured against.
+// window and a rendering context in the screen's state (a 32-bit depth buffer cleared every
+// frame, back faces culled, no blending, RGB textures, projection and viewport set every frame),
+// the scene as plain Lua tables, and per node four table reads, one texture bind and one
+// immediate-mode quad. Run with the heap never handed back to the kernel, its figures are the
+// limit the program is measured against; run as it is, they show what a bare program pays.
 //
 // Usage: reference <frames|first|memory> <count> <textures> <frames>
 //        reference texture <file.bmp|file.jpg> <loads>
@@ -246,15 +248,31 @@ int main(int argc, char** argv) {
     DrawFrame(L, dc, textures);
     return 0;
   }
+  // CPU is counted from the first frame that starts a second after the first one (at most
+  // half-way through the run): the heap and the driver's caches settle in that time.
   std::vector<double> times;
+  const auto loopStart = std::chrono::steady_clock::now();
+  bench::CpuUse settled{};
+  int settledFrame = -1;
   for (int i = 0; i < frames; ++i) {
     Application->ProcessMessages();
     auto start = std::chrono::steady_clock::now();
+    if (settledFrame < 0 && (start - loopStart >= std::chrono::seconds(1) || i >= frames / 2)) {
+      settledFrame = i;
+      settled = bench::ProcessCpu();
+    }
     DrawFrame(L, dc, textures);
     times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                               start)
                         .count());
   }
-  if (mode == "frames") std::printf("%.3f\n", Median(times));
+  if (mode == "frames") {
+    const bench::CpuUse end = bench::ProcessCpu();
+    const double counted = frames - settledFrame;
+    // Median wall time per frame; then user and system CPU and minor faults per settled frame.
+    std::printf("%.3f %.3f %.3f %.1f\n", Median(times), (end.UserMs - settled.UserMs) / counted,
+                (end.SystemMs - settled.SystemMs) / counted,
+                double(end.MinorFaults - settled.MinorFaults) / counted);
+  }
   return 0;
 }

@@ -1,6 +1,12 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks and prints the table: the program against the bare reference and the peer
+"""Runs the benchmarks and prints the tables: the program against the bare reference and the peer
 framework, alternating the three in every round and taking medians.
+
+Frame figures are CPU per frame, split into user and system time, besides wall time. The program
+runs as a user runs it, timer and all, with nothing set in its environment; the reference runs
+once the same way and once with the heap never handed back to the kernel, which is the limit
+for the frame's work. Everything runs with single-threaded software GL, so that CPU time is the
+work of one frame and not of idle rasterizer threads.
 
 Usage: bench/run.py <build folder> [--rounds N] [--quick]
 """
@@ -20,6 +26,18 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SCENE = os.path.join(HERE, "scene.lua")
 SIZES = (100, 1000, 10000)
 MODES = (1, 8)
+KINDS = ("bmp", "jpeg", "none")
+# glibc keeps every freed byte: no trimming of the heap's top, no mapping of large blocks apart.
+NO_TRIM = "glibc.malloc.trim_threshold=4294967295:glibc.malloc.mmap_threshold=33554432"
+
+
+def gl_env(extra=None):
+    """The environment of every run: llvmpipe without rasterizer threads, and nothing else."""
+    env = dict(os.environ)
+    env["LP_NUM_THREADS"] = "0"
+    env.pop("GLIBC_TUNABLES", None)
+    env.update(extra or {})
+    return env
 
 
 def frames_for(count, quick):
@@ -27,8 +45,18 @@ def frames_for(count, quick):
     return max(10, base // 5) if quick else base
 
 
-def texture_files(folder, textures):
-    return [os.path.join(folder, "tex%d.bmp" % k) for k in range(1, textures + 1)]
+def ticks_for(count, quick):
+    """Ticks counted after the first second: about five seconds of the timer's, or of frames
+    where a frame takes longer than a tick."""
+    base = 100 if count <= 1000 else 25
+    return max(5, base // 5) if quick else base
+
+
+def texture_files(folder, textures, kind="bmp"):
+    """BMP or JPEG files of the scene, or names of files that do not exist (the pictures then
+    draw untextured and the program reads no file)."""
+    ending = {"bmp": "bmp", "jpeg": "jpg", "none": "missing.bmp"}[kind]
+    return [os.path.join(folder, "tex%d.%s" % (k, ending)) for k in range(1, textures + 1)]
 
 
 def write_textures(folder):
@@ -46,35 +74,40 @@ def write_textures(folder):
         info = struct.pack("<IiiHHIIiiII", 40, 64, 64, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
         with open(os.path.join(folder, "tex%d.bmp" % k), "wb") as f:
             f.write(header + info + rows)
+        # The same pictures as JPEG files, for scenes that load no BMP.
+        subprocess.run(["convert", os.path.join(folder, "tex%d.bmp" % k),
+                        os.path.join(folder, "tex%d.jpg" % k)], check=True)
 
 
 def run(cmd, cwd=None, env=None):
     """Runs a command; returns (stdout, wall seconds, peak resident KiB of the child)."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
     start = time.perf_counter()
-    out = subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         check=False, text=True).stdout
+    out = subprocess.run(cmd, cwd=cwd, env=env or gl_env(), stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, check=False, text=True).stdout
     wall = time.perf_counter() - start
     peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
     return out, wall, max(peak, before) if peak > before else peak
 
 
-def peak_of(cmd, cwd=None):
+def peak_of(cmd, cwd=None, env=None):
     """Peak resident size of one child, measured in a fresh interpreter so earlier children do
     not mask it."""
     probe = ("import resource,subprocess,sys;"
              "subprocess.run(sys.argv[1:],stdout=subprocess.DEVNULL,stderr=subprocess.DEVNULL);"
              "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
-    out = subprocess.run([sys.executable, "-c", probe] + cmd, cwd=cwd, stdout=subprocess.PIPE,
-                         text=True).stdout
+    out = subprocess.run([sys.executable, "-c", probe] + cmd, cwd=cwd, env=env or gl_env(),
+                         stdout=subprocess.PIPE, text=True).stdout
     return int(out.strip() or 0)
 
 
-def program_script(folder, count, textures, exit_after_frames):
+def program_script(folder, count, textures, exit_after_frames, kind="bmp", measure=None):
     """A start script for the real program: the scene, plus a probe node whose metatable ends
-    the process when the frame loop has read it `exit_after_frames` times."""
+    the process when the frame loop has read it `exit_after_frames` times. With `measure` (a
+    file name), the probe instead counts `exit_after_frames` ticks from the first one that comes
+    a second after the first frame, and writes the process's CPU and faults over them there."""
     lines = ["dofile(%r)" % SCENE, "local textures = {}"]
-    for k, path in enumerate(texture_files(folder, textures), 1):
+    for k, path in enumerate(texture_files(folder, textures, kind), 1):
         lines.append("textures[%d] = createTexture(%r, 64, 64)" % (k, path))
     lines.append("""scene_build(%d, %d, function(parent, left, top, texture)
   local node = (parent or root).createNode{ left = left, top = top, width = 32, height = 32 }
@@ -83,15 +116,68 @@ def program_script(folder, count, textures, exit_after_frames):
   return node
 end)
 local probe = root.createNode()
-local reads = 0
-setmetatable(probe, { __index = function(t, k)
+local reads = 0""" % (count, textures))
+    if measure is None:
+        lines.append("""setmetatable(probe, { __index = function(t, k)
   if k == 'left' then
     reads = reads + 1
     if reads >= %d then os.exit(0) end
   end
-end })""" % (count, textures, exit_after_frames))
+end })""" % exit_after_frames)
+    else:
+        # /proc/self/stat: minor faults, user and system time in clock ticks are fields 10, 14
+        # and 15; os.clock is the process's CPU time at a finer grain.
+        lines.append("""local function uptime()
+  local f = io.open('/proc/uptime'); local t = f:read('*n'); f:close(); return t
+end
+local function sample()
+  local f = io.open('/proc/self/stat'); local s = f:read('*a'); f:close()
+  local fields = {}
+  for word in s:match('.*%%) (.*)'):gmatch('%%S+') do fields[#fields + 1] = word end
+  return { os.clock(), tonumber(fields[12]), tonumber(fields[13]), tonumber(fields[8]), uptime() }
+end
+local start, first
+setmetatable(probe, { __index = function(t, k)
+  if k ~= 'left' then return end
+  if not start then start = uptime() end
+  if not first then
+    if uptime() - start >= 1 then first = sample() end
+    return
+  end
+  reads = reads + 1
+  if reads < %d then return end
+  local last = sample()
+  local f = io.open('/proc/self/status'); local status = f:read('*a'); f:close()
+  local out = io.open(%r, 'w')
+  out:write(string.format('%%d %%.6f %%d %%d %%d %%.2f %%s\\n', reads, last[1] - first[1],
+    last[2] - first[2], last[3] - first[3], last[4] - first[4], last[5] - first[5],
+    status:match('VmHWM:%%s*(%%d+)')))
+  out:close()
+  os.exit(0)
+end })""" % (exit_after_frames, measure))
     with open(os.path.join(folder, "Test.lua"), "w") as f:
         f.write("\n".join(lines) + "\n")
+
+
+def program_ticks(program, folder, count, textures, kind, ticks):
+    """Runs the program on the scene as a user does (its own timer, its own environment) and
+    returns per tick: CPU, user and system ms, minor faults, wall ms; and the peak resident
+    size in MiB."""
+    work = tempfile.mkdtemp(prefix="kestrune-ticks-", dir=folder)
+    result = os.path.join(work, "ticks.txt")
+    program_script(folder, count, textures, ticks, kind, measure=result)
+    shutil.copy(os.path.join(folder, "Test.lua"), os.path.join(work, "Test.lua"))
+    subprocess.run([program], cwd=work, env=gl_env(), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=1200)
+    try:
+        n, cpu, user, system, faults, wall, hwm = open(result).read().split()
+    except (OSError, ValueError):
+        return None
+    n = int(n)
+    hz = os.sysconf("SC_CLK_TCK")
+    return {"cpu": float(cpu) * 1000 / n, "user": int(user) * 1000.0 / hz / n,
+            "sys": int(system) * 1000.0 / hz / n, "faults": int(faults) / n,
+            "wall": float(wall) * 1000 / n, "peak": int(hwm) / 1024}
 
 
 def love_cmd(count, textures, frames, mode, folder):
@@ -113,19 +199,32 @@ def main():
     folder = tempfile.mkdtemp(prefix="kestrune-bench-")
     write_textures(folder)
 
-    frame = {key: {"ours": [], "ref": [], "love": []} for key in
+    frame = {key: {"ours": [], "ref": [], "limit": [], "love": []} for key in
              [(n, t) for n in SIZES for t in MODES]}
+    # The program's ticks: the frame scenes with BMP files, and eight JPEG files or none.
+    tick_keys = [(n, t, "bmp") for n in SIZES for t in MODES] + \
+        [(n, 8, kind) for kind in KINDS if kind != "bmp" for n in SIZES]
+    ticks = {key: [] for key in tick_keys}
     start = {"ours": [], "ref": [], "love": []}
-    memory = {"ours": [], "ref": [], "love": []}
+    memory = {"ours": [], "ref": [], "limit": [], "love": []}
     micro = {}
     loads = {"jpeg": [], "bmp": []}
+
+    def reference_frame(n, t, frames, env):
+        out, _, _ = run([reference, "frames", str(n), str(t), str(frames)], cwd=folder, env=env)
+        try:
+            wall, user, system, faults = (float(v) for v in out.split())
+        except ValueError:
+            return None
+        return {"wall": wall, "user": user, "sys": system, "faults": faults}
 
     for round_no in range(args.rounds):
         print("round %d of %d" % (round_no + 1, args.rounds), file=sys.stderr)
         # The program's own micro-benchmarks (frames, event, loads) in one process.
         out = subprocess.run([ours_bench, "--benchmark_format=json",
                               "--benchmark_min_time=%s" % ("0.3" if args.quick else "1.0")],
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+                             env=gl_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                             text=True).stdout
         data = json.loads(out[out.index("{"):out.rindex("}") + 1])
         for b in data["benchmarks"]:
             name = b["name"].split("/min_time")[0].split("/iterations")[0]
@@ -135,10 +234,16 @@ def main():
                 frame[(int(n), int(t))]["ours"].append(ms)
             else:
                 micro.setdefault(name, []).append(ms)
+        for (n, t, kind), cell in ticks.items():
+            result = program_ticks(program, folder, n, t, kind, ticks_for(n, args.quick))
+            if result:
+                cell.append(result)
         for (n, t), cell in frame.items():
             frames = frames_for(n, args.quick)
-            out, _, _ = run([reference, "frames", str(n), str(t), str(frames)], cwd=folder)
-            cell["ref"].append(float(out.strip() or "nan"))
+            for key, env in (("ref", None), ("limit", gl_env({"GLIBC_TUNABLES": NO_TRIM}))):
+                result = reference_frame(n, t, frames, env)
+                if result:
+                    cell[key].append(result)
             if have_love:
                 out, _, _ = run(love_cmd(n, t, frames, "frames", folder), cwd=folder)
                 try:
@@ -164,38 +269,78 @@ def main():
         program_script(folder, 10000, 1, 20)
         shutil.copy(os.path.join(folder, "Test.lua"), os.path.join(work, "Test.lua"))
         memory["ours"].append(peak_of([program], cwd=work) / 1024)
-        memory["ref"].append(peak_of([reference, "memory", "10000", "1", "20"], cwd=folder) / 1024)
+        reference_memory = [reference, "memory", "10000", "1", "20"]
+        memory["ref"].append(peak_of(reference_memory, cwd=folder) / 1024)
+        memory["limit"].append(peak_of(reference_memory, cwd=folder,
+                                       env=gl_env({"GLIBC_TUNABLES": NO_TRIM})) / 1024)
         if have_love:
             memory["love"].append(
                 peak_of(love_cmd(10000, 1, 20, "memory", folder), cwd=folder) / 1024)
 
-    def med(values):
+    def med(values, key=None):
+        if key is not None:
+            values = [v[key] for v in values]
         values = [v for v in values if v == v]
         return statistics.median(values) if values else float("nan")
 
     def ratio(a, b):
         return a / b if b and b == b and a == a else float("nan")
 
+    def cpu(values):
+        """Median CPU per frame, and its median user and system parts."""
+        user, system = med(values, "user"), med(values, "sys")
+        return user + system, "%.2f (%.2f + %.2f)" % (user + system, user, system)
+
+    def plural(t):
+        return "" if t == 1 else "s"
+
     print()
-    print("| measure | ours | reference | ours / reference | peer | ours / peer |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print("Frames: wall ms, and CPU ms per frame as total (user + system); the program's CPU per "
+          "tick of its own timer")
+    print()
+    print("| frame | ours wall | ours CPU | reference wall | reference CPU | limit CPU "
+          "| ours / reference | ours / limit | peer wall | ours / peer |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for (n, t), cell in frame.items():
-        o, r, l = med(cell["ours"]), med(cell["ref"]), med(cell["love"])
-        print("| frame, %d nodes, %d texture%s (ms) | %.2f | %.2f | %.2f | %.2f | %.2f |"
-              % (n, t, "" if t == 1 else "s", o, r, ratio(o, r), l, ratio(o, l)))
+        ours, ours_text = cpu(ticks[(n, t, "bmp")])
+        ref, ref_text = cpu(cell["ref"])
+        limit, limit_text = cpu(cell["limit"])
+        wall, love = med(cell["ours"]), med(cell["love"])
+        print("| %d nodes, %d texture%s | %.2f | %s | %.2f | %s | %s | %.2f | %.2f | %.2f | %.2f |"
+              % (n, t, plural(t), wall, ours_text, med(cell["ref"], "wall"), ref_text,
+                 limit_text, ratio(ours, ref), ratio(ours, limit), love, ratio(wall, love)))
+
+    print()
+    print("The program's ticks by the files the scene loads: per tick after the first second")
+    print()
+    print("| scene | CPU (ms) | user (ms) | system (ms) | minor faults | peak resident (MiB) |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for (n, t, kind), cell in sorted(ticks.items(), key=lambda item: (item[0][2], item[0][0])):
+        if t != 8:
+            continue
+        print("| %d nodes, 8 %s | %.2f | %.2f | %.2f | %.0f | %.1f |"
+              % (n, {"bmp": "BMP files", "jpeg": "JPEG files", "none": "missing files"}[kind],
+                 med(cell, "cpu"), med(cell, "user"), med(cell, "sys"), med(cell, "faults"),
+                 med(cell, "peak")))
+
+    print()
+    print("| measure | ours | reference | ours / reference | limit | ours / limit | peer "
+          "| ours / peer |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
     o, r, l = med(start["ours"]), med(start["ref"]), med(start["love"])
-    print("| start to first frame (ms) | %.1f | %.1f | %.2f | %.1f | %.2f |"
+    print("| start to first frame (ms) | %.1f | %.1f | %.2f | | | %.1f | %.2f |"
           % (o, r, ratio(o, r), l, ratio(o, l)))
     o, r, l = med(memory["ours"]), med(memory["ref"]), med(memory["love"])
-    print("| peak memory, 10,000 nodes (MiB) | %.1f | %.1f | %.2f | %.1f | %.2f |"
-          % (o, r, ratio(o, r), l, ratio(o, l)))
+    m = med(memory["limit"])
+    print("| peak memory, 10,000 nodes (MiB) | %.1f | %.1f | %.2f | %.1f | %.2f | %.1f | %.2f |"
+          % (o, r, ratio(o, r), m, ratio(o, m), l, ratio(o, l)))
     for name, values in sorted(micro.items()):
         kind = name.split("/")[1] if name.startswith("AddTextureLarge/") else None
         if kind in loads:
             o, r = med(values), med(loads[kind])
-            print("| %s (ms) | %.1f | %.1f | %.2f | | |" % (name, o, r, ratio(o, r)))
+            print("| %s (ms) | %.1f | %.1f | %.2f | | | | |" % (name, o, r, ratio(o, r)))
         else:
-            print("| %s (ms) | %.3f | | | | |" % (name, med(values)))
+            print("| %s (ms) | %.3f | | | | | | |" % (name, med(values)))
 
     # The scratch folders of this run: the texture files and the benchmark program's scenes.
     shutil.rmtree(folder, ignore_errors=True)

@@ -63,6 +63,8 @@ int64_t GetFileSize64(HANDLE file);
 // Sets the x87 control word (0x133F masks every exception, 64-bit precision, round to nearest)
 // and masks every SSE exception as well.
 void Set8087CW(WORD controlWord);
+// Sets the heap so that memory the GL driver frees after a frame stays mapped for the next one.
+void ConfigureHeap();
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes

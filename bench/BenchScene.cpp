@@ -85,9 +85,13 @@ const std::string& ScratchFolder() {
   return folder;
 }
 
-std::string SceneLibraryPath() { return std::string(KESTRUNE_SOURCE_DIR) + "/bench/scene.lua"; }
+std::string SceneLibraryPath() {
+  return std::string(KESTRUNE_SOURCE_DIR) + "/bench/scene.lua";
+}
 
-std::string TexturePath(int k) { return ScratchFolder() + "/tex" + std::to_string(k) + ".bmp"; }
+std::string TexturePath(int k) {
+  return ScratchFolder() + "/tex" + std::to_string(k) + ".bmp";
+}
 
 void WriteTextures(int textures) {
   for (int k = 1; k <= textures; ++k) {
@@ -98,21 +102,20 @@ void WriteTextures(int textures) {
 
 std::string WriteProgramScene(int count, int textures) {
   WriteTextures(textures);
-  std::string path = ScratchFolder() + "/scene_" + std::to_string(count) + "_" +
-                     std::to_string(textures) + ".lua";
+  std::string path =
+      ScratchFolder() + "/scene_" + std::to_string(count) + "_" + std::to_string(textures) + ".lua";
   std::string text = "dofile('" + SceneLibraryPath() + "')\nlocal textures = {}\n";
   for (int k = 1; k <= textures; ++k)
-    text += "textures[" + std::to_string(k) + "] = createTexture('" + TexturePath(k) +
-            "', 64, 64)\n";
-  text +=
-      "scene_build(" + std::to_string(count) + ", " + std::to_string(textures) +
-      ", function(parent, left, top, texture)\n"
-      "  local node = (parent or root).createNode{ left = left, top = top, width = 32, "
-      "height = 32 }\n"
-      "  node.createPicture('p', textures[texture + 1])\n"
-      "  node.setPicture('p')\n"
-      "  return node\n"
-      "end)\n";
+    text +=
+        "textures[" + std::to_string(k) + "] = createTexture('" + TexturePath(k) + "', 64, 64)\n";
+  text += "scene_build(" + std::to_string(count) + ", " + std::to_string(textures) +
+          ", function(parent, left, top, texture)\n"
+          "  local node = (parent or root).createNode{ left = left, top = top, width = 32, "
+          "height = 32 }\n"
+          "  node.createPicture('p', textures[texture + 1])\n"
+          "  node.setPicture('p')\n"
+          "  return node\n"
+          "end)\n";
   WriteFile(path, text);
   return path;
 }

@@ -15,13 +15,12 @@
 // After the two headers above: the decoder's header needs size_t and FILE declared first.
 #include <jpeglib.h>
 
-#include <lua.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <lua.hpp>
 #include <string>
 #include <vector>
 
@@ -262,9 +261,9 @@ int main(int argc, char** argv) {
       settled = bench::ProcessCpu();
     }
     DrawFrame(L, dc, textures);
-    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              start)
-                        .count());
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   if (mode == "frames") {
     const bench::CpuUse end = bench::ProcessCpu();

@@ -73,6 +73,18 @@ void TApplication::RunCreate(TForm* form) {
   SafeCall([form] { form->DoCreate(); });
 }
 
+void TApplication::Run() {
+  if (!mainForm_) return;
+  SafeCall([this] { mainForm_->Show(); });
+  // Without a window there is nothing that could ever end the loop.
+  if (!mainForm_->Visible()) {
+    terminated_ = true;
+    return;
+  }
+  while (!terminated_)
+    if (!WaitAndDispatch()) terminated_ = true;
+}
+
 void TApplication::DestroyForms() {
   std::vector<TForm*> order(Forms().rbegin(), Forms().rend());
   if (mainForm_) {

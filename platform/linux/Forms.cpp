@@ -294,15 +294,9 @@ bool TApplication::Initialize() {
   return false;
 }
 
-void TApplication::Run() {
-  if (!mainForm_) return;
-  SafeCall([this] { mainForm_->Show(); });
-  // Without a window there is nothing that could ever end the loop.
-  if (!mainForm_->Visible()) {
-    terminated_ = true;
-    return;
-  }
-  while (!terminated_) PumpEvents(-1);
+bool formframework::WaitAndDispatch() {
+  PumpEvents(-1);
+  return true;
 }
 
 void TApplication::ProcessMessages() {

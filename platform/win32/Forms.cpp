@@ -294,24 +294,12 @@ bool TApplication::Initialize() {
   return true;
 }
 
-void TApplication::Run() {
-  if (!mainForm_) return;
-  SafeCall([this] { mainForm_->Show(); });
-  // Without a window there is nothing that could ever end the loop.
-  if (!mainForm_->Visible()) {
-    terminated_ = true;
-    return;
-  }
-  while (!terminated_) {
-    MSG message;
-    BOOL got = GetMessageA(&message, nullptr, 0, 0);
-    if (got <= 0) {
-      terminated_ = true;
-      break;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+bool formframework::WaitAndDispatch() {
+  MSG message;
+  if (GetMessageA(&message, nullptr, 0, 0) <= 0) return false;
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+  return true;
 }
 
 void TApplication::ProcessMessages() {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "ScratchFolder.h"
@@ -19,20 +20,20 @@ class DataPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitProgramFolder();
-    workDir_ = testfs::MakeScratchFolder("kestrune-datapath-");
-    oldCwd_ = testfs::WorkingFolder();
-    ASSERT_TRUE(testfs::ChangeFolder(workDir_));
+    scratch_.emplace("kestrune-datapath-");
+    ASSERT_TRUE(scratch_->Entered());
+    workDir_ = scratch_->Path();
     // A name unique to this run, so files next to the test program never collide.
     name_ = "datapath-" + std::to_string(getpid()) + ".txt";
   }
   void TearDown() override {
     std::remove((ProgramFolder + name_).c_str());
     std::remove((workDir_ + "/" + name_).c_str());
-    ASSERT_TRUE(testfs::ChangeFolder(oldCwd_));
-    ASSERT_TRUE(testfs::RemoveTree(workDir_));
+    scratch_.reset();
     DoneProgramFolder();
   }
-  std::string workDir_, oldCwd_, name_;
+  std::optional<testfs::ScratchWorkingFolder> scratch_;
+  std::string workDir_, name_;
 };
 
 TEST_F(DataPathTest, ProgramFolderIsTheProgramsOwnFolderWithItsSeparator) {

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "ScratchFolder.h"
@@ -40,17 +41,17 @@ int IndexOf(const std::string& name) {
 class LuaBindTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    workDir_ = testfs::MakeScratchFolder("kestrune-luabind-");
-    oldCwd_ = testfs::WorkingFolder();
-    ASSERT_TRUE(testfs::ChangeFolder(workDir_));
+    scratch_.emplace("kestrune-luabind-");
+    ASSERT_TRUE(scratch_->Entered());
+    workDir_ = scratch_->Path();
   }
   void TearDown() override {
     UnbindLuaLibrary();
     LuaLibraryName = LuaLibraryDefaultName;
-    ASSERT_TRUE(testfs::ChangeFolder(oldCwd_));
-    ASSERT_TRUE(testfs::RemoveTree(workDir_));
+    scratch_.reset();
   }
-  std::string workDir_, oldCwd_;
+  std::optional<testfs::ScratchWorkingFolder> scratch_;
+  std::string workDir_;
 };
 
 TEST_F(LuaBindTest, TheInterfaceIsTheLua51ApiInItsOrder) {

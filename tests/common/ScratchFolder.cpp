@@ -9,35 +9,28 @@ namespace fs = std::filesystem;
 
 namespace testfs {
 
-std::string MakeScratchFolder(const std::string& prefix) {
+ScratchWorkingFolder::ScratchWorkingFolder(const std::string& prefix) {
   std::error_code error;
   fs::path base = fs::temp_directory_path(error);
   if (error) base = ".";
   std::mt19937_64 random(
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
       std::random_device{}());
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
     fs::path candidate = base / (prefix + std::to_string(random() % 1000000000ull));
-    if (fs::create_directory(candidate, error)) return candidate.string();
+    if (fs::create_directory(candidate, error)) path_ = candidate.string();
   }
-  return std::string();
+  if (path_.empty()) return;
+  old_ = fs::current_path(error).string();
+  if (error) return;
+  fs::current_path(path_, error);
+  entered_ = !error;
 }
 
-bool RemoveTree(const std::string& path) {
+ScratchWorkingFolder::~ScratchWorkingFolder() {
   std::error_code error;
-  fs::remove_all(path, error);
-  return !error;
-}
-
-std::string WorkingFolder() {
-  std::error_code error;
-  return fs::current_path(error).string();
-}
-
-bool ChangeFolder(const std::string& path) {
-  std::error_code error;
-  fs::current_path(path, error);
-  return !error;
+  if (entered_) fs::current_path(old_, error);
+  if (!path_.empty()) fs::remove_all(path_, error);
 }
 
 bool MakeFolder(const std::string& path) {

@@ -5,12 +5,23 @@
 
 namespace testfs {
 
-// A new empty folder under the system's temporary folder, its name starting with `prefix`.
-std::string MakeScratchFolder(const std::string& prefix);
-// Removes a folder and everything in it; true when it is gone.
-bool RemoveTree(const std::string& path);
-std::string WorkingFolder();
-bool ChangeFolder(const std::string& path);
+// A new empty folder under the system's temporary folder, made the working folder for as long
+// as this lives; then the old working folder comes back and the scratch folder goes.
+class ScratchWorkingFolder {
+ public:
+  explicit ScratchWorkingFolder(const std::string& prefix);
+  ~ScratchWorkingFolder();
+  ScratchWorkingFolder(const ScratchWorkingFolder&) = delete;
+  ScratchWorkingFolder& operator=(const ScratchWorkingFolder&) = delete;
+  // False when the folder could not be made or entered.
+  bool Entered() const { return entered_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_, old_;
+  bool entered_ = false;
+};
+
 bool MakeFolder(const std::string& path);
 bool RemoveFolder(const std::string& path);
 // Copies a file into a folder under its own name.

@@ -194,12 +194,7 @@ TEST_F(HostWithoutLibraryTest, AMissingEntryPointLeavesTheConstructor) {
 
 TEST_F(HostWithoutLibraryTest, AMainWindowWhoseHostFailedOpensWithoutTicksAndSkipsEvents) {
   // The window makes its own screen and host: the fixture's go first.
-  delete Host;
-  Host = nullptr;
-  delete GLScreen;
-  GLScreen = nullptr;
-  delete Main;
-  Main = nullptr;
+  FreeWindowAndHost();
   LuaLibraryName = LUA_STUB_MISSING_ONE;
   std::vector<std::string> boxes;
   SetMessageBoxHook([&boxes](const std::string& text, const std::string&) {

@@ -49,9 +49,9 @@ std::vector<uint8_t> QuarteredBmp(int size) {
 
 void ScriptTest::SetUp() {
   if (!Application->Initialize()) GTEST_SKIP() << "no display";
-  Folder = testfs::MakeScratchFolder("kestrune-script-");
-  oldFolder_ = testfs::WorkingFolder();
-  ASSERT_TRUE(testfs::ChangeFolder(Folder));
+  scratch_.emplace("kestrune-script-");
+  ASSERT_TRUE(scratch_->Entered());
+  Folder = scratch_->Path();
   // A bare library name is looked for in the working folder, as a user's scene folder holds it
   // beside the program: give the scratch folder the copy that stands beside the tests.
   if (ProgramFolder.empty()) InitProgramFolder();
@@ -68,17 +68,18 @@ void ScriptTest::SetUp() {
   ASSERT_NE(L, nullptr);
 }
 
-void ScriptTest::TearDown() {
+void ScriptTest::FreeWindowAndHost() {
   delete Host;
   Host = nullptr;
   delete GLScreen;
   GLScreen = nullptr;
   delete Main;
   Main = nullptr;
-  if (!oldFolder_.empty()) {
-    ASSERT_TRUE(testfs::ChangeFolder(oldFolder_));
-    ASSERT_TRUE(testfs::RemoveTree(Folder));
-  }
+}
+
+void ScriptTest::TearDown() {
+  FreeWindowAndHost();
+  scratch_.reset();
 }
 
 void ScriptTest::WriteFile(const std::string& name, const std::string& bytes) const {

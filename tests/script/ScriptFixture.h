@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "app/Main_un.h"
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
@@ -48,6 +50,9 @@ class ScriptTest : public ::testing::Test {
   LuaBind::lua_State* L = nullptr;
   std::string Folder;
 
+  // Frees the host, the screen and the window, as the window's destruction does.
+  void FreeWindowAndHost();
+
  private:
-  std::string oldFolder_;
+  std::optional<testfs::ScratchWorkingFolder> scratch_;
 };

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "ScratchFolder.h"
@@ -103,18 +104,16 @@ class LuaSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitProgramFolder();
-    folder_ = testfs::MakeScratchFolder("kestrune-luasearch-");
-    old_ = testfs::WorkingFolder();
-    ASSERT_TRUE(testfs::ChangeFolder(folder_));
+    scratch_.emplace("kestrune-luasearch-");
+    ASSERT_TRUE(scratch_->Entered());
   }
   void TearDown() override {
     UnbindLuaLibrary();
     LuaLibraryName = LuaLibraryDefaultName;
-    ASSERT_TRUE(testfs::ChangeFolder(old_));
-    testfs::RemoveTree(folder_);
+    scratch_.reset();
     DoneProgramFolder();
   }
-  std::string folder_, old_;
+  std::optional<testfs::ScratchWorkingFolder> scratch_;
 };
 
 TEST_F(LuaSearchTest, TheLibraryBesideTheProgramIsLoadedOnceTheWorkingFolderHasOne) {

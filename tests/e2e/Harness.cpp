@@ -55,7 +55,9 @@ bool UnderWine() {
 
 XServer::XServer(bool withGL) {
   if (UnderWine()) {
-    const char* display = std::getenv("DISPLAY");
+    // The display the test run keeps for Wine alone, else the one given.
+    const char* display = std::getenv("KESTRUNE_WINE_DISPLAY");
+    if (display == nullptr || !*display) display = std::getenv("DISPLAY");
     if (display == nullptr || !*display) throw std::runtime_error("Wine needs $DISPLAY");
     display_ = display;
     return;
@@ -115,7 +117,9 @@ bool Program::WaitForWindow() {
   for (int i = 0; i < tries; ++i) {
     int status = 0;
     std::string id = Capture(
-        server_.Env() + "xdotool search " + (UnderWine() ? "--onlyvisible " : "") + "--pid " +
+        // --all: without it xdotool takes any window that meets one condition, such as another
+        // program's window of the same class on a shared display.
+        server_.Env() + "xdotool search --all " + (UnderWine() ? "--onlyvisible " : "") + "--pid " +
             std::to_string(pid_) + " --classname kestrune 2>/dev/null | head -n 1",
         &status);
     if (!id.empty()) {

@@ -21,7 +21,7 @@ std::string Capture(const std::string& command, int* status = nullptr);
 bool UnderWine();
 
 // A private X server, so tests can run side by side without sharing a pointer (under Wine: the
-// display given in $DISPLAY, and the tests run one at a time).
+// display given in $KESTRUNE_WINE_DISPLAY or else $DISPLAY, and the tests run one at a time).
 class XServer {
  public:
   // `withGL` false leaves out the server's GL extension, so no rendering context can be made.

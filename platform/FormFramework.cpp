@@ -41,6 +41,18 @@ TTimer::TTimer(TForm* owner) : owner_(owner) {
   Timers().push_back(this);
 }
 
+TForm::TForm() {}
+
+TForm::~TForm() {
+  DoDestroy();
+  Forms().erase(std::remove(Forms().begin(), Forms().end(), this), Forms().end());
+  FormsGoing().erase(this);
+  if (!handle_) return;
+  Native* native = handle_;
+  handle_ = nullptr;
+  DestroyNative(native);
+}
+
 void TForm::DoCreate() {
   if (OnCreate) OnCreate();
 }

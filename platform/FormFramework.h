@@ -22,6 +22,9 @@ bool TimerLive(TTimer* timer);
 // Forms made without the application object count too; only those being destroyed do not.
 bool FormLive(TForm* form);
 
+// Each backend: takes down a form's window and frees the backend state behind it.
+void DestroyNative(TForm::Native* native);
+
 // Each backend: waits for the next event or tick and dispatches what is there; false when the
 // system asks the program to end.
 bool WaitAndDispatch();

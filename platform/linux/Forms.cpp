@@ -181,15 +181,7 @@ void TTimer::SetEnabled(bool enabled) {
 // ---------------------------------------------------------------------------------------------
 // TForm
 
-TForm::TForm() {}
-
-TForm::~TForm() {
-  DoDestroy();
-  Forms().erase(std::remove(Forms().begin(), Forms().end(), this), Forms().end());
-  FormsGoing().erase(this);
-  if (!handle_) return;
-  Native* native = handle_;
-  handle_ = nullptr;
+void formframework::DestroyNative(TForm::Native* native) {
   Display* display = Dpy();
   if (display && native->window) {
     ReleaseContextsOn(native->window);

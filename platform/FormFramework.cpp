@@ -33,15 +33,87 @@ bool FormLive(TForm* form) {
   return !FormsGoing().count(form);
 }
 
+void FireTimer(TTimer* timer) {
+  if (!TimerLive(timer) || !timer->Enabled() || TimersRunning().count(timer)) return;
+  if (!timer->OnTimer) return;
+  TimersRunning().insert(timer);
+  Application->SafeCall(timer->OnTimer);
+  TimersRunning().erase(timer);
+}
+
+namespace {
+
+bool InsideClient(const TForm* form, int x, int y) {
+  return x >= 0 && y >= 0 && x < form->ClientWidth && y < form->ClientHeight;
+}
+
+void SetCapture(TForm* form, bool capture) {
+  TForm::Input& input = form->InputData();
+  input.leftCaptured = capture;
+  if (form->HandleAllocated()) CaptureNative(form->NativeData(), capture);
+}
+
+}  // namespace
+
+void MouseButtonDown(TForm* form, TMouseButton button, int x, int y) {
+  if (!FormLive(form)) return;
+  const bool inside = InsideClient(form, x, y);
+  // Only a left press over the client area captures the pointer. A left press outside arrives
+  // only while another button holds the pointer, and it ends any capture whose release the
+  // window system lost.
+  if (button == mbLeft) SetCapture(form, inside);
+  if (!inside) return;
+  if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(button, x, y); });
+}
+
+void MouseButtonUp(TForm* form, TMouseButton button, int x, int y) {
+  if (!FormLive(form)) return;
+  const bool inside = InsideClient(form, x, y);
+  const bool captured = button == mbLeft && form->InputData().leftCaptured;
+  if (button == mbLeft) SetCapture(form, false);
+  // A release outside whose press this form never heard is not ours.
+  if (!inside && !captured) return;
+  if (captured && inside && form->OnClick) Application->SafeCall(form->OnClick);
+  if (FormLive(form) && form->OnMouseUp)
+    Application->SafeCall([&] { form->OnMouseUp(button, x, y); });
+}
+
+void MouseCaptureLost(TForm* form) {
+  form->InputData().leftCaptured = false;
+}
+
+namespace {
+MessageBoxHook& Hook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+}  // namespace
+
+int ShowMessageBox(const std::string& text, const std::string& caption) {
+  if (Hook()) return Hook()(text, caption);
+  // The user asked the program to end while a script was still running: a box now would keep
+  // it open, so the text goes where the user can still find it.
+  if (Application->Terminated()) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    return IDOK;
+  }
+  return NativeMessageBox(text, caption);
+}
+
 }  // namespace formframework
 
 using namespace formframework;
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+  formframework::Hook() = std::move(hook);
+}
 
 TTimer::TTimer(TForm* owner) : owner_(owner) {
   Timers().push_back(this);
 }
 
-TForm::TForm() {}
+TForm::TForm() : input_(std::make_unique<Input>()) {}
 
 TForm::~TForm() {
   DoDestroy();
@@ -65,6 +137,14 @@ void TForm::DoDestroy() {
   for (TTimer* timer : Timers())
     if (timer->Owner() == this) timer->SetEnabled(false);
   if (OnDestroy) OnDestroy();
+}
+
+void TForm::Close() {
+  if (Application->MainForm() == this) {
+    Application->Terminate();
+    return;
+  }
+  if (handle_) HideNative(handle_);
 }
 
 namespace {
@@ -97,6 +177,11 @@ void TApplication::Run() {
     if (!WaitAndDispatch()) terminated_ = true;
 }
 
+void TApplication::Terminate() {
+  terminated_ = true;
+  WakeForQuit();
+}
+
 void TApplication::DestroyForms() {
   std::vector<TForm*> order(Forms().rbegin(), Forms().rend());
   if (mainForm_) {
@@ -111,6 +196,7 @@ void TApplication::DestroyForms() {
   // Ready for another round (tests build several main forms in one process).
   mainForm_ = nullptr;
   terminated_ = false;
+  WithdrawQuit();
 }
 
 void TApplication::ShowException(const std::exception& error) {

@@ -51,17 +51,10 @@ void FireDueTimers() {
     int64_t interval = std::max<UINT>(timer->Interval, 1);
     timer->NextDue += interval;
     if (timer->NextDue <= now) timer->NextDue = now + interval;
-    if (!timer->OnTimer) continue;
-    TimersRunning().insert(timer);
-    Application->SafeCall(timer->OnTimer);
-    TimersRunning().erase(timer);
     // A handler that overran its interval gets one tick as soon as the loop is idle again,
-    // not a burst: the line above resets the schedule from that tick.
+    // not a burst: the lines above reset the schedule from this tick.
+    FireTimer(timer);
   }
-}
-
-bool InsideClient(TForm* form, int x, int y) {
-  return x >= 0 && y >= 0 && x < form->ClientWidth && y < form->ClientHeight;
 }
 
 void DispatchFormEvent(TForm::Native* native, XEvent& event) {
@@ -76,28 +69,12 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
                            : button == 2 ? mbMiddle
                            : button == 3 ? mbRight
                                          : mbOther;
-      int px = event.xbutton.x, py = event.xbutton.y;
-      bool inside = InsideClient(form, px, py);
-      if (!FormLive(form)) return;
-      if (event.type == ButtonPress) {
-        // A left press is what captures the pointer, and only one delivered over the client
-        // area does; a left press outside can arrive while another button holds the implicit
-        // grab, and it ends any capture whose release went missing.
-        if (which == mbLeft) native->leftDownInside = inside;
-        // Presses outside arrive only while another button holds the implicit grab.
-        if (!inside) return;
-        if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(which, px, py); });
-        return;
-      }
-      // Only the left button keeps the pointer captured: its release is delivered wherever it
-      // happens as long as its press was delivered, the others only inside the client area.
-      bool captured = which == mbLeft && native->leftDownInside;
-      if (which == mbLeft) native->leftDownInside = false;
-      if (!inside && !captured) return;
-      bool click = captured && inside;
-      if (click && form->OnClick) Application->SafeCall(form->OnClick);
-      if (FormLive(form) && form->OnMouseUp)
-        Application->SafeCall([&] { form->OnMouseUp(which, px, py); });
+      // Outside the client area these arrive only while a button holds the pointer: the
+      // server's implicit grab is the capture here.
+      if (event.type == ButtonPress)
+        MouseButtonDown(form, which, event.xbutton.x, event.xbutton.y);
+      else
+        MouseButtonUp(form, which, event.xbutton.x, event.xbutton.y);
       return;
     }
     case ClientMessage:
@@ -261,16 +238,17 @@ void TForm::Show() {
   native->mapped = true;
 }
 
-void TForm::Close() {
-  if (Application->MainForm() == this) {
-    Application->Terminate();
-    return;
-  }
-  if (handle_ && handle_->alive && Dpy()) {
-    XUnmapWindow(Dpy(), handle_->window);
+void formframework::HideNative(TForm::Native* native) {
+  if (native->alive && Dpy()) {
+    XUnmapWindow(Dpy(), native->window);
     XFlush(Dpy());
-    handle_->mapped = false;
+    native->mapped = false;
   }
+}
+
+void formframework::CaptureNative(TForm::Native*, bool) {
+  // The server grabs the pointer for the window where a button goes down until the last
+  // button is up; nothing to ask for.
 }
 
 bool TForm::Visible() const {
@@ -302,6 +280,8 @@ void TApplication::ProcessMessagesFor(int milliseconds) {
   } while (NowMs() < end);
 }
 
-void TApplication::Terminate() {
-  terminated_ = true;
+void formframework::WakeForQuit() {
+  // The loops here look at Terminated() after every round of events.
 }
+
+void formframework::WithdrawQuit() {}

@@ -6,17 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/FormFramework.h"
 #include "platform/Platform.h"
 #include "platform/linux/X11Backend.h"
 
 using namespace xbackend;
 
 namespace {
-
-MessageBoxHook& Hook() {
-  static MessageBoxHook hook;
-  return hook;
-}
 
 constexpr int kMargin = 16;
 constexpr int kButtonWidth = 80;
@@ -119,12 +115,8 @@ class Box {
   }
 
   void Run() {
-    // A quit that arrives while the box is open ends it, as it ends a modal loop on Windows.
-    bool terminatedBefore = Application->Terminated();
-    while (!done_) {
-      if (!terminatedBefore && Application->Terminated()) break;
-      PumpEvents(-1);
-    }
+    // The user asking the program to end closes the box, as it ends a modal loop on Windows.
+    while (!done_ && !Application->Terminated()) PumpEvents(-1);
   }
 
  private:
@@ -214,19 +206,16 @@ class Box {
 }  // namespace
 
 int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT /*type*/) {
-  std::string message = text ? text : "";
-  std::string title = caption ? caption : "Error";
-  if (Hook()) return Hook()(message, title);
-  if (!OpenDisplay()) {
-    // Nowhere to show it: the text still reaches the user.
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), message.c_str());
-    return IDOK;
-  }
-  Box box(message, title);
-  box.Run();
-  return IDOK;
+  return formframework::ShowMessageBox(text ? text : "", caption ? caption : "Error");
 }
 
-void SetMessageBoxHook(MessageBoxHook hook) {
-  Hook() = std::move(hook);
+int formframework::NativeMessageBox(const std::string& text, const std::string& caption) {
+  if (!OpenDisplay()) {
+    // Nowhere to show it: the text still reaches the user.
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    return IDOK;
+  }
+  Box box(text, caption);
+  box.Run();
+  return IDOK;
 }

@@ -143,7 +143,6 @@ struct TForm::Native {
   bool alive = true;  // false once the window was destroyed from outside
   bool mapped = false;
   bool positioned = false;  // centred on its first showing
-  bool leftDownInside = false;
   int pixelFormat = 0;
   xbackend::DeviceContext* dc = nullptr;
 };

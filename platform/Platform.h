@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #if defined(_WIN32)
@@ -37,6 +38,12 @@ To ProcAs(From address) {
 // the system's folders only); on Windows the loader's own search runs, the program's folder
 // first.
 std::string LoadableLibraryName(const std::string& name);
+
+// Whether a loaded Lua library is one whose errors unwind the program's C++ frames (Lua built
+// as C++): a C build would longjmp over them, past their destructors and guards. The Linux
+// program loads the C++ build by its own name; on Windows the build made for the program carries
+// a marker.
+bool LuaLibraryUnwindsOurFrames(HMODULE library);
 
 // ---------------------------------------------------------------------------------------------
 // Errors
@@ -141,12 +148,15 @@ class TForm {
   // Runs OnDestroy once; the destructor calls it if nobody did before.
   void DoDestroy();
 
-  // Backend state; only platform code touches it.
+  // Backend and framework state; only platform code touches them.
   struct Native;
   Native* NativeData() const { return handle_; }
+  struct Input;
+  Input& InputData() { return *input_; }
 
  private:
   Native* handle_ = nullptr;
+  std::unique_ptr<Input> input_;
   std::string caption_;
   bool destroyed_ = false;
   friend class TApplication;

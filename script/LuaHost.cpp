@@ -1,7 +1,3 @@
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "app/Util_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
@@ -25,6 +21,11 @@ CLua::CLua() {
   // why whenever it is asked to run a script.
   if (bound == -1) MissingInterpreter = "Lua library " + LuaLibraryName + ": file not found";
   if (bound == -2) MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot be loaded";
+  if (bound == -3)
+    MissingInterpreter = "Lua library " + LuaLibraryName +
+                         ": not the C++ build of Lua the program needs (a C build's errors would "
+                         "skip the program's clean-up); use the " +
+                         LuaLibraryName + " that comes with the program";
   if (bound > 0) {
     LuaState = lua_open();
     if (LuaState == nullptr)
@@ -61,20 +62,32 @@ int CLua::ReadChunk(const std::string& resolvedPath, const std::string& path) {
   // The file is read under the name it was found by, while the chunk is named after the
   // lower-cased path: messages then begin with that path, as they would from luaL_loadfile.
   const std::string chunkName = "@" + path;
-  std::FILE* file = std::fopen(resolvedPath.c_str(), "rb");
-  if (file == nullptr) {
-    lua_pushfstring(LuaState, "cannot open %s: %s", path.c_str(), std::strerror(errno));
+  HANDLE file = CreateFileA(resolvedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const std::string reason = SysErrorMessage(GetLastError());
+    lua_pushfstring(LuaState, "cannot open %s: %s", path.c_str(), reason.c_str());
     return LUA_ERRFILE;
   }
   std::string text;
+  const int64_t size = GetFileSize64(file);
+  if (size > 0) text.reserve(static_cast<size_t>(size));
   char block[65536];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
-  const bool failed = std::ferror(file) != 0;
-  const int readError = errno;
-  std::fclose(file);
+  bool failed = false;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
+      failed = true;
+      break;
+    }
+    if (got == 0) break;
+    text.append(block, got);
+  }
+  const DWORD readError = GetLastError();
+  CloseHandle(file);
   if (failed) {
-    lua_pushfstring(LuaState, "cannot read %s: %s", path.c_str(), std::strerror(readError));
+    const std::string reason = SysErrorMessage(readError);
+    lua_pushfstring(LuaState, "cannot read %s: %s", path.c_str(), reason.c_str());
     return LUA_ERRFILE;
   }
   // A first line starting with '#' is skipped, its line break kept so line numbers still

@@ -1,24 +1,76 @@
-// Files and texts: the existence test, the code page's lower case and the system's error texts.
+// Files and texts: the existence test, opening files, the program's own path, lower case and the
+// system's error texts, all through the wide-character functions.
 #include <algorithm>
+#include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Backend.h"
+
+using namespace win32backend;
 
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(WideFromText(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string AnsiLowerCase(const std::string& text) {
-  std::string result = text;
-  // CharLowerBuffA maps by the current ANSI code page, as the system's own names are compared.
-  size_t done = 0;
-  while (done < result.size()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(result.size() - done, 0x7FFFFFFF));
-    CharLowerBuffA(&result[done], chunk);
-    done += chunk;
+HANDLE Utf8CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
+                       LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                       DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (!fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
   }
-  return result;
+  return CreateFileW(WideFromText(fileName).c_str(), desiredAccess, shareMode, securityAttributes,
+                     creationDisposition, flagsAndAttributes, templateFile);
+}
+
+DWORD Utf8GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
+  if (!buffer || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  // Long paths are allowed: the buffer grows until the whole path fits.
+  std::vector<wchar_t> wide(MAX_PATH);
+  DWORD length = 0;
+  for (;;) {
+    length = GetModuleFileNameW(module, wide.data(), static_cast<DWORD>(wide.size()));
+    if (length == 0) {
+      buffer[0] = '\0';
+      return 0;
+    }
+    if (length < wide.size()) break;
+    wide.resize(wide.size() * 2);
+  }
+  std::string path = Utf8FromWide(wide.data(), length);
+  // As the system does: a path that does not fit is cut, terminated, and reported as the size.
+  if (path.size() >= size) {
+    std::copy(path.begin(), path.begin() + (size - 1), buffer);
+    buffer[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::copy(path.begin(), path.end(), buffer);
+  buffer[path.size()] = '\0';
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
+}
+
+std::string AnsiLowerCase(const std::string& text) {
+  // The system's case mapping applies to characters, never to the bytes of a multi-byte one.
+  // Text that is no UTF-8 keeps its code page.
+  const bool utf8 = IsUtf8(text);
+  std::wstring wide = WideFromText(text);
+  if (wide.empty()) return text;
+  CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+  if (utf8) return Utf8FromWide(wide);
+  const UINT codePage = LegacyCodePage();
+  const int size = static_cast<int>(wide.size());
+  int bytes = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  std::string lower(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), size, &lower[0], bytes, nullptr, nullptr);
+  return lower;
 }
 
 bool IsPathDelimiter(char c) {
@@ -32,12 +84,12 @@ int64_t GetFileSize64(HANDLE file) {
 }
 
 std::string SysErrorMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string result;
-  if (length && text) result.assign(text, length);
+  if (length && text) result = Utf8FromWide(text, length);
   if (text) LocalFree(text);
   while (!result.empty() &&
          (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))

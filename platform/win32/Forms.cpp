@@ -1,69 +1,69 @@
-// The form framework on the system's windows: one window class, window timers and the message
-// loop. Ticks are the system's WM_TIMER, which is made only when the queue is otherwise empty and
-// never stands in it twice, so missed ticks are dropped by the system itself; message boxes run
-// their own loop and keep dispatching ticks and clicks to the form while they are open.
+// The form framework on the system's windows: one Unicode window class, window timers and the
+// message loop. Ticks are the system's WM_TIMER, which is made only when the queue is otherwise
+// empty and never stands in it twice, so missed ticks are dropped by the system itself; message
+// boxes run their own loop and keep dispatching ticks and clicks to the form while they are
+// open. While a timer runs, the system's timer resolution is 1 ms: at its default of 15.6 ms a
+// 55 ms timer would tick every 62.5 ms.
+//
+// The program declares itself DPI-aware (its manifest), so the client area is 800 by 600 of the
+// screen's own pixels at any scaling and on any monitor, and the frame around it follows the
+// monitor's scale.
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <stdexcept>
-#include <vector>
 
 #include "platform/FormFramework.h"
 #include "platform/Platform.h"
+#include "platform/win32/Win32Backend.h"
+// After <windows.h>, which it needs.
+#include <mmsystem.h>
 
 using namespace formframework;
+using namespace win32backend;
 
 struct TForm::Native {
   TForm* form = nullptr;
   HWND window = nullptr;
   bool positioned = false;  // centred on its first showing
-  bool leftDownInside = false;
 };
 
 namespace {
 
-const char* const kWindowClass = "KestruneForm";
-
-std::wstring WideFromUtf8(const std::string& text, bool* valid) {
-  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0);
-  *valid = length > 0 || text.empty();
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      &wide[0], length);
-  return wide;
-}
-
-// Scripts are written in UTF-8 far more often than in the code page; bytes that are not UTF-8
-// are shown in the code page, as the system would.
-void SetWindowCaption(HWND window, const std::string& caption) {
-  bool utf8 = false;
-  std::wstring wide = WideFromUtf8(caption, &utf8);
-  if (utf8)
-    SetWindowTextW(window, wide.c_str());
-  else
-    SetWindowTextA(window, caption.c_str());
-}
+const wchar_t* const kWindowClass = L"KestruneForm";
 
 constexpr DWORD kStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 
-SIZE OuterSize(int clientWidth, int clientHeight) {
+// The per-monitor calls of Windows 10 (1607 and later); earlier systems scale by the system's
+// DPI alone, for which the plain calls are right.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  return user32 ? ProcAs<Fn>(GetProcAddress(user32, name)) : nullptr;
+}
+
+// The window's outer size for a client area of the given size at `dpi` (0: the window's own).
+SIZE OuterSize(HWND window, int clientWidth, int clientHeight, UINT dpi = 0) {
+  static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  static const auto adjustForDpi =
+      User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
   RECT rect = {0, 0, clientWidth, clientHeight};
-  AdjustWindowRectEx(&rect, kStyle, FALSE, 0);
+  if (dpi == 0 && window && getDpiForWindow) dpi = getDpiForWindow(window);
+  if (adjustForDpi && dpi != 0)
+    adjustForDpi(&rect, kStyle, FALSE, 0, dpi);
+  else
+    AdjustWindowRectEx(&rect, kStyle, FALSE, 0);
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
-void FireTimer(TTimer* timer) {
-  if (!TimerLive(timer) || !timer->Enabled() || TimersRunning().count(timer)) return;
-  if (!timer->OnTimer) return;
-  TimersRunning().insert(timer);
-  Application->SafeCall(timer->OnTimer);
-  TimersRunning().erase(timer);
+void SetWindowCaption(HWND window, const std::string& caption) {
+  SetWindowTextW(window, WideFromText(caption).c_str());
 }
 
-TMouseButton ButtonOf(UINT message, WPARAM wParam) {
+TMouseButton ButtonOf(UINT message) {
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
@@ -75,50 +75,25 @@ TMouseButton ButtonOf(UINT message, WPARAM wParam) {
     case WM_MBUTTONUP:
       return mbMiddle;
     default:
-      (void)wParam;
       return mbOther;
   }
 }
 
-void MouseMessage(TForm::Native* native, UINT message, WPARAM wParam, LPARAM lParam) {
-  TForm* form = native->form;
-  if (!FormLive(form)) return;
-  bool press = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN ||
-               message == WM_MBUTTONDOWN || message == WM_XBUTTONDOWN;
-  TMouseButton which = ButtonOf(message, wParam);
+void MouseMessage(TForm::Native* native, UINT message, LPARAM lParam) {
   // Signed: during the capture a release left of or above the window has negative coordinates.
-  int x = static_cast<short>(LOWORD(lParam));
-  int y = static_cast<short>(HIWORD(lParam));
-  bool inside = x >= 0 && y >= 0 && x < form->ClientWidth && y < form->ClientHeight;
-  if (press) {
-    // Presses outside arrive only while the left button holds the capture.
-    if (!inside) return;
-    if (which == mbLeft) {
-      native->leftDownInside = true;
-      SetCapture(native->window);
-    }
-    if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(which, x, y); });
-    return;
-  }
-  // Only the left button keeps the pointer captured: its release is delivered wherever it
-  // happens, the others only inside the client area.
-  if (!inside && which != mbLeft) return;
-  bool captured = native->leftDownInside;
-  bool click = which == mbLeft && inside && captured;
-  if (which == mbLeft) {
-    native->leftDownInside = false;
-    if (GetCapture() == native->window) ReleaseCapture();
-    // A release outside whose press this window never saw is not ours.
-    if (!inside && !captured) return;
-  }
-  if (click && form->OnClick) Application->SafeCall(form->OnClick);
-  if (FormLive(form) && form->OnMouseUp)
-    Application->SafeCall([&] { form->OnMouseUp(which, x, y); });
+  const int x = static_cast<short>(LOWORD(lParam));
+  const int y = static_cast<short>(HIWORD(lParam));
+  const bool press = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN ||
+                     message == WM_MBUTTONDOWN || message == WM_XBUTTONDOWN;
+  if (press)
+    MouseButtonDown(native->form, ButtonOf(message), x, y);
+  else
+    MouseButtonUp(native->form, ButtonOf(message), x, y);
 }
 
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* native = reinterpret_cast<TForm::Native*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (!native) return DefWindowProcA(window, message, wParam, lParam);
+  auto* native = reinterpret_cast<TForm::Native*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!native) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_TIMER:
       FireTimer(reinterpret_cast<TTimer*>(wParam));
@@ -129,47 +104,67 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_RBUTTONUP:
     case WM_MBUTTONDOWN:
     case WM_MBUTTONUP:
-      MouseMessage(native, message, wParam, lParam);
+      MouseMessage(native, message, lParam);
       return 0;
     case WM_XBUTTONDOWN:
     case WM_XBUTTONUP:
-      MouseMessage(native, message, wParam, lParam);
+      MouseMessage(native, message, lParam);
       return TRUE;
     case WM_CAPTURECHANGED:
-      // Taken away (another window, a message box): the next left release is not a click.
-      if (reinterpret_cast<HWND>(lParam) != window) native->leftDownInside = false;
+      if (reinterpret_cast<HWND>(lParam) != window) MouseCaptureLost(native->form);
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the frame takes that scale, the client area keeps
+      // its size in pixels, at the place the system suggests.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      TForm* form = native->form;
+      SIZE outer = OuterSize(window, form->ClientWidth, form->ClientHeight, HIWORD(wParam));
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, outer.cx, outer.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_CLOSE:
       native->form->Close();
       return 0;
     case WM_NCDESTROY:
-      SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       native->window = nullptr;
       if (native->form == Application->MainForm()) Application->Terminate();
       break;
     default:
       break;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void RegisterFormClass() {
   static bool registered = false;
   if (registered) return;
-  WNDCLASSEXA windowClass = {};
+  WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   // One device context for the window's life: the rendering context is made on it.
   windowClass.style = CS_OWNDC;
   windowClass.lpfnWndProc = FormProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   windowClass.lpszClassName = kWindowClass;
-  if (!RegisterClassExA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+  if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     throw std::runtime_error("The main window could not be registered: " +
                              SysErrorMessage(GetLastError()));
   registered = true;
+}
+
+// While any timer runs the system clock ticks every millisecond.
+int runningTimers = 0;
+
+void TimerStarted() {
+  if (runningTimers++ == 0) timeBeginPeriod(1);
+}
+
+void TimerStopped() {
+  if (runningTimers > 0 && --runningTimers == 0) timeEndPeriod(1);
 }
 
 // Window timers need the owner's window; a form without one yet gets it made.
@@ -177,18 +172,16 @@ void StartTimer(TTimer* timer) {
   TForm* owner = timer->Owner();
   if (!owner) return;
   HWND window = owner->Handle();
-  SetTimer(window, reinterpret_cast<UINT_PTR>(timer), std::max<UINT>(timer->Interval, 1), nullptr);
+  if (SetTimer(window, reinterpret_cast<UINT_PTR>(timer), std::max<UINT>(timer->Interval, 1),
+               nullptr))
+    TimerStarted();
 }
 
 void StopTimer(TTimer* timer) {
   TForm* owner = timer->Owner();
   if (!owner || !owner->HandleAllocated()) return;
   if (HWND window = owner->NativeData()->window)
-    KillTimer(window, reinterpret_cast<UINT_PTR>(timer));
-}
-
-void WakeLoop() {
-  PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
+    if (KillTimer(window, reinterpret_cast<UINT_PTR>(timer))) TimerStopped();
 }
 
 }  // namespace
@@ -216,19 +209,36 @@ void TTimer::SetEnabled(bool enabled) {
 
 void formframework::DestroyNative(TForm::Native* native) {
   if (native->window) {
-    SetWindowLongPtrA(native->window, GWLP_USERDATA, 0);
+    // Its timers go with the window; the clock's resolution goes back with the last of them.
+    for (TTimer* timer : Timers())
+      if (timer->Enabled() && timer->Owner() == native->form &&
+          KillTimer(native->window, reinterpret_cast<UINT_PTR>(timer)))
+        TimerStopped();
+    SetWindowLongPtrW(native->window, GWLP_USERDATA, 0);
     DestroyWindow(native->window);
   }
   delete native;
 }
 
+void formframework::HideNative(TForm::Native* native) {
+  if (native->window) ShowWindow(native->window, SW_HIDE);
+}
+
+void formframework::CaptureNative(TForm::Native* native, bool capture) {
+  if (!native->window) return;
+  if (capture)
+    SetCapture(native->window);
+  else if (GetCapture() == native->window)
+    ReleaseCapture();
+}
+
 HWND TForm::Handle() {
   if (handle_) return handle_->window;
   RegisterFormClass();
-  SIZE outer = OuterSize(std::max(ClientWidth, 1), std::max(ClientHeight, 1));
-  HWND window =
-      CreateWindowExA(0, kWindowClass, caption_.c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      outer.cx, outer.cy, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  SIZE outer = OuterSize(nullptr, std::max(ClientWidth, 1), std::max(ClientHeight, 1));
+  HWND window = CreateWindowExW(0, kWindowClass, WideFromText(caption_).c_str(), kStyle,
+                                CW_USEDEFAULT, CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
   if (!window)
     throw std::runtime_error("The main window could not be created: " +
                              SysErrorMessage(GetLastError()));
@@ -236,8 +246,12 @@ HWND TForm::Handle() {
   native->form = this;
   native->window = window;
   handle_ = native;
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(native));
-  SetWindowCaption(window, caption_);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(native));
+  // The frame's size depends on the scale of the monitor the window was made on, which is known
+  // only now; the client area must have its size before anything draws into it.
+  outer = OuterSize(window, std::max(ClientWidth, 1), std::max(ClientHeight, 1));
+  SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return window;
 }
 
@@ -254,25 +268,25 @@ void TForm::Show() {
   HWND window = Handle();
   if (!handle_->positioned) {
     handle_->positioned = true;
-    SIZE outer = OuterSize(ClientWidth, ClientHeight);
-    int x = 0, y = 0;
+    SIZE outer = OuterSize(window, ClientWidth, ClientHeight);
+    RECT place;
+    GetWindowRect(window, &place);
+    int x = place.left, y = place.top;
     if (Position == poScreenCenter) {
-      x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - static_cast<int>(outer.cx)) / 2);
-      y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - static_cast<int>(outer.cy)) / 2);
+      // Centred on the part of its monitor that the taskbar leaves free.
+      MONITORINFO monitor = {};
+      monitor.cbSize = sizeof monitor;
+      RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+        work = monitor.rcWork;
+      x = work.left + std::max(0, static_cast<int>(work.right - work.left - outer.cx) / 2);
+      y = work.top + std::max(0, static_cast<int>(work.bottom - work.top - outer.cy) / 2);
     }
     SetWindowPos(window, nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
   UpdateWindow(window);
-}
-
-void TForm::Close() {
-  if (Application->MainForm() == this) {
-    Application->Terminate();
-    return;
-  }
-  if (handle_ && handle_->window) ShowWindow(handle_->window, SW_HIDE);
 }
 
 bool TForm::Visible() const {
@@ -288,21 +302,33 @@ bool TApplication::Initialize() {
 
 bool formframework::WaitAndDispatch() {
   MSG message;
-  if (GetMessageA(&message, nullptr, 0, 0) <= 0) return false;
+  if (GetMessageW(&message, nullptr, 0, 0) <= 0) return false;
   TranslateMessage(&message);
-  DispatchMessageA(&message);
+  DispatchMessageW(&message);
   return true;
+}
+
+void formframework::WakeForQuit() {
+  // The quit message ends whichever loop takes it: a message box's own loop closes its box and
+  // posts it again for the next loop out, until the main loop ends.
+  PostQuitMessage(0);
+}
+
+void formframework::WithdrawQuit() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
 }
 
 void TApplication::ProcessMessages() {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       terminated_ = true;
       break;
     }
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -314,9 +340,4 @@ void TApplication::ProcessMessagesFor(int milliseconds) {
     if (static_cast<LONG>(end - now) <= 0) break;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
   }
-}
-
-void TApplication::Terminate() {
-  terminated_ = true;
-  WakeLoop();
 }

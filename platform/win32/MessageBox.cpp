@@ -1,20 +1,16 @@
-// The message box is the system's own; tests put a recorder in front of it.
+// The message box is the system's own; the form framework decides whether one is shown.
+#include "platform/FormFramework.h"
 #include "platform/Platform.h"
+#include "platform/win32/Win32Backend.h"
 
-#undef MessageBoxA
+using namespace win32backend;
 
-namespace {
-MessageBoxHook& Hook() {
-  static MessageBoxHook hook;
-  return hook;
-}
-}  // namespace
-
-void SetMessageBoxHook(MessageBoxHook hook) {
-  Hook() = std::move(hook);
+int HookedMessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT /*type*/) {
+  return formframework::ShowMessageBox(text ? text : "", caption ? caption : "Error");
 }
 
-int HookedMessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-  if (Hook()) return Hook()(text ? text : "", caption ? caption : "");
-  return ::MessageBoxA(owner, text, caption, type);
+int formframework::NativeMessageBox(const std::string& text, const std::string& caption) {
+  // No owner: the main window stays usable, and the box's own loop keeps dispatching its ticks
+  // and clicks. A quit posted while it is open ends that loop and closes the box.
+  return ::MessageBoxW(nullptr, WideFromText(text).c_str(), WideFromText(caption).c_str(), MB_OK);
 }

@@ -23,6 +23,20 @@
 #undef wglUseFontBitmaps
 #undef wglUseFontOutlines
 
+// Names and texts cross into the system as UTF-8, the way scripts are written: the "A" calls
+// that take or give file names and texts go to the system's wide-character functions, and bytes
+// that are no UTF-8 are read in the system's legacy code page (scripts saved by older editors).
+// The ANSI functions themselves would read every name in the code page and lose whatever it
+// cannot spell, such as a user's folder named in another alphabet.
+HANDLE Utf8CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
+                       LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                       DWORD flagsAndAttributes, HANDLE templateFile);
+DWORD Utf8GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
+HMODULE Utf8LoadLibraryA(const char* fileName);
+#define CreateFileA Utf8CreateFileA
+#define GetModuleFileNameA Utf8GetModuleFileNameA
+#define LoadLibraryA Utf8LoadLibraryA
+
 // Message boxes go through the test hook first (SetMessageBoxHook); the system's box is shown
 // when no hook is set. The macro keeps every caller spelling the system's name.
 int HookedMessageBoxA(HWND owner, const char* text, const char* caption, UINT type);

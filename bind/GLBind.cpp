@@ -111,7 +111,12 @@ FARPROC GetEntryPoint(const char* name, HMODULE library) {
   HMODULE module = library ? library : GLLibraryHandle;
   // No library at all is not looked in: the platform would search the whole process.
   FARPROC address = module ? ::GetProcAddress(module, name) : nullptr;
-  if (!address && wglGetProcAddress) address = wglGetProcAddress(name);
+  if (!address && wglGetProcAddress) {
+    address = wglGetProcAddress(name);
+    // Some drivers answer a name they do not have with 1, 2, 3 or -1 instead of null.
+    const intptr_t value = reinterpret_cast<intptr_t>(address);
+    if (value == 1 || value == 2 || value == 3 || value == -1) address = nullptr;
+  }
   return address;
 }
 

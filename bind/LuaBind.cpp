@@ -62,6 +62,11 @@ intptr_t BindLuaLibrary(const std::string& fileName) {
   LuaLibraryHandle =
       reinterpret_cast<intptr_t>(LoadLibraryA(LoadableLibraryName(LuaLibraryName).c_str()));
   if (LuaLibraryHandle == 0) return -2;
+  if (!LuaLibraryUnwindsOurFrames(reinterpret_cast<HMODULE>(LuaLibraryHandle))) {
+    FreeLibrary(reinterpret_cast<HMODULE>(LuaLibraryHandle));
+    LuaLibraryHandle = 0;
+    return -3;
+  }
 #define KESTRUNE_LUA_RESOLVE_ENTRY(name) \
   LuaBind::name = ProcAs<decltype(LuaBind::name)>(ResolveLuaEntry(LuaLibraryHandle, #name, true));
   KESTRUNE_LUA_ENTRY_POINTS(KESTRUNE_LUA_RESOLVE_ENTRY)

@@ -49,3 +49,41 @@ check_system_imports() {
     return 1
   fi
 }
+
+# runtime_dll_names ARCH: the compiler's run-time DLLs that the program and Lua51.dll import on
+# that architecture (none where they are linked in), dependencies of each other included.
+runtime_dll_names() {
+  case "$1" in
+    x86) echo libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll ;;
+    *) ;;
+  esac
+}
+
+# runtime_dll_path ARCH DLL: where the compiler keeps one of them.
+runtime_dll_path() {
+  local triple path
+  triple=$(mingw_triple "$1") || return 1
+  path=$("$triple-g++-posix" -print-file-name="$2")
+  if [ ! -f "$path" ]; then
+    echo "the compiler's $2 is missing (is g++-mingw-w64 installed?)" >&2
+    return 1
+  fi
+  echo "$path"
+}
+
+# skip_reason ARCH: why this machine cannot run the programs of that architecture under Wine,
+# or nothing when it can.
+skip_reason() {
+  case "$1" in
+    x86)
+      local scripts_dir
+      scripts_dir=$(dirname "${BASH_SOURCE[0]}")
+      "$scripts_dir/runs-32bit" || return 0
+      if [ ! -x /usr/lib/wine/wine ] || ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null |
+        grep -q "install ok installed"; then
+        echo "32-bit Wine (wine32:i386) is not installed"
+      fi
+      ;;
+    *) ;;
+  esac
+}

@@ -2,6 +2,7 @@
 // this needs a display: the GL library resolves its exported names without a context.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -43,6 +44,12 @@ const char* APIENTRY FakeWglArb(HDC dc) {
 HDC APIENTRY FakeCurrentDC() {
   return fakeCurrentDC;
 }
+// A driver that answers names it does not have with small numbers or -1 instead of null.
+FARPROC APIENTRY SentinelGetProcAddress(const char* name) {
+  const intptr_t answers[] = {1, 2, 3, -1, 0x1000};
+  return reinterpret_cast<FARPROC>(answers[std::strlen(name) % 5]);
+}
+
 BOOL APIENTRY CountingMakeCurrent(HDC, HGLRC) {
   ++makeCurrentCalls;
   return TRUE;
@@ -148,6 +155,16 @@ TEST_F(GLBindTest, LoadingAgainLeavesNoAddressIntoAReleasedLibrary) {
   ASSERT_TRUE(LoadGLLibraries(GLLibraryName, GLULibraryName));
   EXPECT_EQ(Resolved(GroupOf(TEntryPointGroupKind::WglBase)), 21);
   EXPECT_EQ(Resolved(GroupOf(TEntryPointGroupKind::Glu)), 51);
+}
+
+TEST_F(GLBindTest, SentinelAddressesOfTheDriverCountAsMissing) {
+  GLBind::wglGetProcAddress = &SentinelGetProcAddress;
+  // Names of lengths 1 to 5 are answered 2, 3, -1, 0x1000 and 1 (no library is loaded).
+  EXPECT_EQ(GetEntryPoint("a"), nullptr);
+  EXPECT_EQ(GetEntryPoint("ab"), nullptr);
+  EXPECT_EQ(GetEntryPoint("abc"), nullptr);
+  EXPECT_EQ(reinterpret_cast<intptr_t>(GetEntryPoint("abcd")), 0x1000);
+  EXPECT_EQ(GetEntryPoint("abcde"), nullptr);
 }
 
 TEST_F(GLBindTest, ExtensionStringFramesEveryPart) {

@@ -12,3 +12,11 @@ extern "C" {
 #include "lua.h"
 #include "lualib.h"
 }
+
+// Numbers become integers by truncation, as in the Linux program's Lua and the 64-bit DLL:
+// luaconf.h rounds instead on 32-bit x86 built without SSE2, so the same script would pass
+// 2.75 on as 3 here and as 2 everywhere else. (luaconf.h is read once, above; these stay.)
+#undef lua_number2int
+#undef lua_number2integer
+#define lua_number2int(i, d) ((i) = (int)(d))
+#define lua_number2integer(i, d) ((i) = (lua_Integer)(d))

@@ -1,5 +1,6 @@
 // The Windows backend: mouse capture and delivery, the code page's lower case, path
-// delimiters, the floating-point control word and where the Lua library is loaded from.
+// delimiters, the floating-point control word, where the Lua library is loaded from and which
+// build of it is taken.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -129,6 +130,14 @@ TEST_F(LuaSearchTest, TheLibraryBesideTheProgramIsLoadedOnceTheWorkingFolderHasO
   DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(handle), path, sizeof path);
   EXPECT_EQ(AnsiLowerCase(std::string(path, length)), AnsiLowerCase(ProgramFolder + "Lua51.dll"));
   EXPECT_NE(LuaBind::luaL_newstate, nullptr);
+}
+
+TEST_F(LuaSearchTest, ALuaBuiltAsCIsRefusedBeforeAnythingIsBound) {
+  // Its errors would longjmp over the program's frames; the program's own build carries a mark.
+  EXPECT_EQ(BindLuaLibrary(LUA_STUB_C_BUILD), -3);
+  EXPECT_EQ(LuaLibraryHandle, 0);
+  EXPECT_EQ(LuaBind::luaL_newstate, nullptr);
+  EXPECT_EQ(GetModuleHandleW(L"lua_stub_c_build.dll"), nullptr) << "released again";
 }
 
 }  // namespace

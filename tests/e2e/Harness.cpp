@@ -72,9 +72,24 @@ XServer::~XServer() {
   if (pid_ > 0) testx::StopXvfb(pid_);
 }
 
-Program::Program(const XServer& server, const char* script) : server_(server) {
+Program::Program(const XServer& server, const char* script, const std::string& ownFolder)
+    : server_(server) {
   char pattern[] = "/tmp/kestrune-e2e-XXXXXX";
-  folder_ = mkdtemp(pattern);
+  scratch_ = folder_ = mkdtemp(pattern);
+  if (!ownFolder.empty()) {
+    folder_ = scratch_ + "/" + ownFolder;
+    std::string copy = "mkdir '" + folder_ + "' && cp ";
+    if (UnderWine()) {
+      // The program and every DLL shipped beside it, as the archive holds them.
+      copy += "'" + kWindowsProgram + "' '" + FolderOf(kWindowsProgram) + "'*.dll";
+      program_ = folder_ + "/kestrune.exe";
+    } else {
+      copy += "'" + ProgramPath() + "'";
+      program_ = folder_ + "/kestrune";
+    }
+    if (std::system((copy + " '" + folder_ + "/'").c_str()) != 0)
+      throw std::runtime_error("cannot copy the program into " + folder_);
+  }
   if (script != nullptr) WriteFile("Test.lua", script);
 }
 
@@ -83,7 +98,7 @@ Program::~Program() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  std::system(("rm -rf '" + folder_ + "'").c_str());
+  std::system(("rm -rf '" + scratch_ + "'").c_str());
 }
 
 void Program::WriteFile(const std::string& name, const std::string& bytes) const {
@@ -93,7 +108,7 @@ void Program::WriteFile(const std::string& name, const std::string& bytes) const
 void Program::Start() {
   // The Lua library is looked for in the working folder; the program stays where it was built,
   // as the Linux program does, so the script is found in the working folder too.
-  if (UnderWine())
+  if (UnderWine() && program_.empty())
     std::system(("cp '" + FolderOf(kWindowsProgram) + "Lua51.dll' '" + folder_ + "/'").c_str());
   pid_ = fork();
   if (pid_ == 0) {
@@ -102,10 +117,13 @@ void Program::Start() {
     std::string err = folder_ + "/stderr.txt";
     FILE* f = freopen(err.c_str(), "w", stderr);
     (void)f;
+    const std::string program = !program_.empty() ? program_
+                                : UnderWine()     ? kWindowsProgram
+                                                  : ProgramPath();
     if (UnderWine()) {
-      execl(kWineRun.c_str(), "wine-run", kWindowsProgram.c_str(), static_cast<char*>(nullptr));
+      execl(kWineRun.c_str(), "wine-run", program.c_str(), static_cast<char*>(nullptr));
     } else {
-      execl(ProgramPath().c_str(), "kestrune", static_cast<char*>(nullptr));
+      execl(program.c_str(), "kestrune", static_cast<char*>(nullptr));
     }
     _exit(127);
   }

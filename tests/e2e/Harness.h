@@ -43,8 +43,10 @@ struct Rgb {
 class Program {
  public:
   // Writes `script` as Test.lua into a new temporary folder (unless `script` is null) and
-  // starts the program there, on `server`.
-  Program(const XServer& server, const char* script);
+  // starts the program there, on `server`. With `ownFolder`, that folder gets this name (inside
+  // a temporary one) and a copy of the program with the libraries beside it, which is started
+  // there: the program's own folder is then the scene's, as when a user unpacks it.
+  Program(const XServer& server, const char* script, const std::string& ownFolder = "");
   ~Program();
 
   const std::string& Folder() const { return folder_; }
@@ -83,6 +85,8 @@ class Program {
   const XServer& server_;
   std::string folder_;
   std::string window_;
+  std::string scratch_;  // the temporary folder, which holds folder_ or is it
+  std::string program_;  // the copy of the program that is started, or empty for the build's
   pid_t pid_ = -1;
   int exitStatus_ = -1;
 };

@@ -221,6 +221,41 @@ function root:onRightPress() print('reads', reads) end
   EXPECT_TRUE(program.Running());
 }
 
+TEST_F(ProgramTest, FromAFolderNamedInCyrillicAnArgumentErrorAndUnicodeTextArriveWhole) {
+  // The program unpacked into a folder whose name the legacy code page cannot spell, with a
+  // texture named in UTF-8. A Lua argument error raised inside one of the program's functions
+  // unwinds through it back to the interpreter and lands in the caption; the program runs on.
+  Program program(server_, R"(
+local t = createTexture("Ärger.bmp")
+local n = root.createNode{ left = 100, top = 100, width = 200, height = 100 }
+n.createPicture("p", t)
+n.setPicture("p")
+root.setAttr{ width = 800, height = 600 }
+function root:onLeftPress() print("Привет, 世界") end
+root.createNode(5)
+)",
+                  "Дмитрий сцена");
+  program.WriteFile("Ärger.bmp", e2e::SolidBmp(8, 8, {255, 0, 0}));
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  const std::string error = ":8: bad argument #1 to 'createNode' (should be a table)";
+  std::string caption = program.WaitForCaptionChange("Main", 20000);
+  ASSERT_GE(caption.size(), error.size()) << caption;
+  EXPECT_EQ(caption.substr(caption.size() - error.size()), error) << caption;
+  EXPECT_NE(caption.find("test.lua"), std::string::npos) << caption;
+  Rgb inside{};
+  for (int i = 0; i < 50 && inside.r != 255; ++i) inside = program.Pixel(200, 150);
+  EXPECT_EQ(inside.r, 255) << "the texture named in UTF-8 was not loaded";
+  EXPECT_EQ(inside.g, 0);
+
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR Привет, 世界)", 20000),
+            "print 1 args (STR Привет, 世界)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
 TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   Program program(server_, "print('bye')\n");
   program.Start();

@@ -22,6 +22,10 @@ std::string LoadableLibraryName(const std::string& name) {
   return "./" + name;
 }
 
+bool LuaLibraryUnwindsOurFrames(HMODULE) {
+  return true;
+}
+
 namespace {
 
 // Handles given out and not yet released, with their counts: FreeLibrary on anything else is

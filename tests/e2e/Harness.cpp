@@ -180,11 +180,23 @@ int Program::Xdo(const std::string& args) const {
 }
 
 void Program::Close() const {
-  if (UnderWine()) {
+  if (!UnderWine()) {
+    Xdo("windowclose " + window_);
+    return;
+  }
+  // Wine takes the keys only once its window is active by its own reckoning, which can lag
+  // behind the window manager's on a busy machine: a close that went nowhere is sent again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
     Xdo("windowactivate --sync " + window_);
     Xdo("key --clearmodifiers alt+F4");
-  } else {
-    Xdo("windowclose " + window_);
+    for (int waited = 0; waited < 10000; waited += 100) {
+      int status = 0;
+      Capture(server_.Env() + "xdotool search --all --onlyvisible --pid " + std::to_string(pid_) +
+                  " --classname kestrune 2>/dev/null | grep -qx " + window_,
+              &status);
+      if (status != 0) return;
+      Sleep(100);
+    }
   }
 }
 

@@ -77,7 +77,8 @@ class Program {
   Rgb Pixel(int x, int y) const;
 
   // Waits for the process to end; returns its exit status, or -1 when it did not end in time.
-  int WaitForExit(int milliseconds = 10000);
+  // (Wine takes its time to take a process down, the more so where 32-bit code is emulated.)
+  int WaitForExit(int milliseconds = 30000);
   bool Running();
   std::string Stderr() const;
 

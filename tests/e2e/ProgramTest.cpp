@@ -256,6 +256,39 @@ root.createNode(5)
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
 }
 
+TEST_F(ProgramTest, ClosingTheWindowWhileABoxIsOpenClosesItAndEnds) {
+  // The handler goes on once the box is gone; a second refused file shows no box any more (its
+  // text goes to standard error) and the program ends as closing it always does.
+  Program program(server_, (std::string(kEventLog) + R"(
+function root:onLeftPress()
+  createTexture('packed.tga')
+  createTexture('packed.tga')
+end
+)")
+                               .c_str());
+  std::string tga(18, '\0');
+  tga[2] = 10;  // run-length encoded
+  tga[12] = 4;
+  tga[14] = 4;
+  tga[16] = 24;
+  program.WriteFile("packed.tga", tga + std::string(64, '\x7f'));
+  StartAndWaitForFrame(program);
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  std::string box;
+  for (int i = 0; i < 200 && box.empty(); ++i) {
+    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
+    if (box.empty()) e2e::Capture("sleep 0.05");
+  }
+  ASSERT_FALSE(box.empty()) << "no message box";
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+  const std::string err = program.Stderr();
+  const std::string text = "TGA File Error: Couldn't load";
+  ASSERT_NE(err.find(text), std::string::npos) << err;
+  EXPECT_EQ(err.find(text, err.find(text) + 1), std::string::npos) << "one box was shown" << err;
+}
+
 TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   Program program(server_, "print('bye')\n");
   program.Start();

@@ -11,6 +11,9 @@
 
 namespace {
 
+// OpenGL 1.2's GL_CLAMP_TO_EDGE, which Windows' gl.h (OpenGL 1.1) does not declare.
+constexpr GLint ClampToEdge = 0x812F;
+
 void Show(const std::string& text, const char* caption) {
   MessageBoxA(nullptr, text.c_str(), caption, MB_OK);
 }
@@ -148,8 +151,8 @@ uint32_t UploadImage(const TImage& image) {
   const uint32_t name = UploadTexture(uint16_t(image.Width), uint16_t(image.Height), format,
                                       image.Pixels.data(), image.RowAlignment);
   if (image.HasAlpha) {
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, ClampToEdge);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, ClampToEdge);
   }
   return name;
 }

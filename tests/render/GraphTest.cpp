@@ -240,17 +240,17 @@ TEST_F(GraphTest, AlphaPictureBlendsOverItsParentWithoutFringes) {
   const TFloatRect dest = {100, 100, 240, 240};
   Draw(child, dest);
   // Straight compositing of the file's colours: blue * a + parent * (1 - a), a = 128 / 255.
-  const auto near = [](TRgb seen, TRgb expected) {
+  const auto withinTwo = [](TRgb seen, TRgb expected) {
     return std::abs(seen.R - expected.R) <= 2 && std::abs(seen.G - expected.G) <= 2 &&
            std::abs(seen.B - expected.B) <= 2;
   };
   const TRgb blended = {100, 20, 148};
   for (float x : {100.f, 160.f, 210.f}) {
     const TRgb seen = At(x, 220);
-    EXPECT_TRUE(near(seen, blended)) << x << ": " << seen;
+    EXPECT_TRUE(withinTwo(seen, blended)) << x << ": " << seen;
   }
   // The first column too: the texture clamps, so its transparent right edge does not wrap round.
-  EXPECT_TRUE(near(At(100, 100), blended)) << At(100, 100);
+  EXPECT_TRUE(withinTwo(At(100, 100), blended)) << At(100, 100);
   EXPECT_EQ(At(300, 220), parentColour);
   EXPECT_EQ(At(339, 339), parentColour);
   // Across the border, the transparent texels add nothing of their colour.

@@ -1,6 +1,7 @@
 #include "BenchScene.h"
 
 #include <jpeglib.h>
+#include <png.h>
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -27,6 +28,24 @@ void LargePixel(int x, int y, unsigned char* rgb) {
   rgb[0] = static_cast<unsigned char>((x * 255) / 2047);
   rgb[1] = static_cast<unsigned char>((y * 255) / 2047);
   rgb[2] = static_cast<unsigned char>(((x ^ y) * 7) & 255);
+}
+
+// The large picture's alpha: a ramp with some detail, neither all opaque nor all transparent.
+int LargeAlpha(int x, int y) {
+  return 128 + ((x * 3 + y * 5) & 127);
+}
+
+void WritePng(const std::string& path, int width, int height,
+              const std::vector<unsigned char>& rgba) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_RGBA;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), image.message);
+    std::exit(2);
+  }
 }
 
 std::string Bmp(int width, int height, void (*pixel)(int, int, unsigned char*)) {
@@ -89,25 +108,44 @@ std::string SceneLibraryPath() {
   return std::string(KESTRUNE_SOURCE_DIR) + "/bench/scene.lua";
 }
 
-std::string TexturePath(int k) {
-  return ScratchFolder() + "/tex" + std::to_string(k) + ".bmp";
+std::string TexturePath(int k, bool png) {
+  return ScratchFolder() + "/tex" + std::to_string(k) + (png ? ".png" : ".bmp");
 }
 
-void WriteTextures(int textures) {
+int TextureAlpha(int x, int y) {
+  // Squared distance from the centre in half pixels: opaque within 26 pixels, transparent from 32.
+  const int dx = 2 * x - 63, dy = 2 * y - 63, d2 = dx * dx + dy * dy;
+  if (d2 <= 52 * 52) return 255;
+  if (d2 >= 64 * 64) return 0;
+  return 255 * (64 * 64 - d2) / (64 * 64 - 52 * 52);
+}
+
+void WriteTextures(int textures, bool png) {
   for (int k = 1; k <= textures; ++k) {
     g_textureColour = k - 1;
-    WriteFile(TexturePath(k), Bmp(64, 64, TexturePixel));
+    if (!png) {
+      WriteFile(TexturePath(k), Bmp(64, 64, TexturePixel));
+      continue;
+    }
+    std::vector<unsigned char> rgba(64 * 64 * 4);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) {
+        unsigned char* p = &rgba[static_cast<size_t>(y * 64 + x) * 4];
+        TexturePixel(x, y, p);
+        p[3] = static_cast<unsigned char>(TextureAlpha(x, y));
+      }
+    WritePng(TexturePath(k, true), 64, 64, rgba);
   }
 }
 
-std::string WriteProgramScene(int count, int textures) {
-  WriteTextures(textures);
-  std::string path =
-      ScratchFolder() + "/scene_" + std::to_string(count) + "_" + std::to_string(textures) + ".lua";
+std::string WriteProgramScene(int count, int textures, bool png) {
+  WriteTextures(textures, png);
+  std::string path = ScratchFolder() + "/scene_" + std::to_string(count) + "_" +
+                     std::to_string(textures) + (png ? "_png" : "") + ".lua";
   std::string text = "dofile('" + SceneLibraryPath() + "')\nlocal textures = {}\n";
   for (int k = 1; k <= textures; ++k)
-    text +=
-        "textures[" + std::to_string(k) + "] = createTexture('" + TexturePath(k) + "', 64, 64)\n";
+    text += "textures[" + std::to_string(k) + "] = createTexture('" + TexturePath(k, png) +
+            "', 64, 64)\n";
   text += "scene_build(" + std::to_string(count) + ", " + std::to_string(textures) +
           ", function(parent, left, top, texture)\n"
           "  local node = (parent or root).createNode{ left = left, top = top, width = 32, "
@@ -151,6 +189,19 @@ std::string WriteLargeJpeg() {
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   std::fclose(file);
+  return path;
+}
+
+std::string WriteLargePng() {
+  std::string path = ScratchFolder() + "/large.png";
+  std::vector<unsigned char> rgba(size_t(2048) * 2048 * 4);
+  for (int y = 0; y < 2048; ++y)
+    for (int x = 0; x < 2048; ++x) {
+      unsigned char* p = &rgba[(static_cast<size_t>(y) * 2048 + x) * 4];
+      LargePixel(x, y, p);
+      p[3] = static_cast<unsigned char>(LargeAlpha(x, y));
+    }
+  WritePng(path, 2048, 2048, rgba);
   return path;
 }
 

@@ -10,15 +10,21 @@ namespace bench {
 const std::string& ScratchFolder();
 // The path of bench/scene.lua in the source tree.
 std::string SceneLibraryPath();
-// Writes `textures` 64 by 64 BMP files of distinct colours; returns the path of file k (1-based).
-std::string TexturePath(int k);
-void WriteTextures(int textures);
+// Writes `textures` 64 by 64 files of distinct colours: 24-bit BMP files, or RGBA PNG files of the
+// same colours cut out as discs with soft edges (bench/run.py writes the same pixels). Returns
+// the path of file k (1-based).
+std::string TexturePath(int k, bool png = false);
+void WriteTextures(int textures, bool png = false);
+// The alpha of the PNG textures at (x, y).
+int TextureAlpha(int x, int y);
 // A start script for the program that builds the scene with `count` nodes and `textures`
 // textures; returns its path.
-std::string WriteProgramScene(int count, int textures);
-// A 2048 by 2048 test picture as a 24-bit BMP and as a JPEG; returns the path.
+std::string WriteProgramScene(int count, int textures, bool png = false);
+// A 2048 by 2048 test picture as a 24-bit BMP, as a JPEG, and with alpha as an RGBA PNG; returns
+// the path.
 std::string WriteLargeBmp();
 std::string WriteLargeJpeg();
+std::string WriteLargePng();
 // Peak resident set size of this process in KiB.
 long PeakResidentKiB();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include "BenchScene.h"
 #include "app/Main_un.h"
@@ -18,12 +19,12 @@ namespace {
 
 // One host per scene, built on first use and kept, so every benchmark of a size measures the
 // same tables.
-CLua* SceneHost(int count, int textures) {
-  static std::map<std::pair<int, int>, std::unique_ptr<CLua>> hosts;
-  auto& host = hosts[{count, textures}];
+CLua* SceneHost(int count, int textures, bool png = false) {
+  static std::map<std::tuple<int, int, bool>, std::unique_ptr<CLua>> hosts;
+  auto& host = hosts[{count, textures, png}];
   if (!host) {
     host = std::make_unique<CLua>();
-    if (!host->LoadScript(bench::WriteProgramScene(count, textures)))
+    if (!host->LoadScript(bench::WriteProgramScene(count, textures, png)))
       std::fprintf(stderr, "scene failed: %s\n", host->LastError().c_str());
     LuaHost = host.get();
   }
@@ -44,6 +45,19 @@ BENCHMARK(Frame)
     ->ArgsProduct({{100, 1000, 10000}, {1, 8}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
+
+// The same scene with RGBA PNG textures: every picture is blended.
+void FramePng(benchmark::State& state) {
+  CLua* host = SceneHost(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), true);
+  for (auto _ : state) {
+    GLScreen->BeginFrame();
+    host->DrawNodes();
+    GLScreen->EndFrame();
+    GLBind::glFinish();
+  }
+  state.counters["nodes"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(FramePng)->Args({1000, 8})->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void MouseEvent(benchmark::State& state) {
   CLua* host = SceneHost(10000, 1);
@@ -100,15 +114,22 @@ void PointerAfterFrame(benchmark::State& state) {
 }
 BENCHMARK(PointerAfterFrame)->Unit(benchmark::kMicrosecond);
 
-void AddTextureLarge(benchmark::State& state, bool jpeg) {
-  std::string path = jpeg ? bench::WriteLargeJpeg() : bench::WriteLargeBmp();
+void AddTextureLarge(benchmark::State& state, std::string (*write)()) {
+  std::string path = write();
   for (auto _ : state) {
     GLScreen->AddTexture(path, 2048, 2048);
     GLBind::glFinish();
   }
 }
-BENCHMARK_CAPTURE(AddTextureLarge, jpeg, true)->Unit(benchmark::kMillisecond)->Iterations(8);
-BENCHMARK_CAPTURE(AddTextureLarge, bmp, false)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK_CAPTURE(AddTextureLarge, jpeg, bench::WriteLargeJpeg)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
+BENCHMARK_CAPTURE(AddTextureLarge, bmp, bench::WriteLargeBmp)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
+BENCHMARK_CAPTURE(AddTextureLarge, png, bench::WriteLargePng)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
 
 void LoadScriptFirst(benchmark::State& state) {
   std::string path = bench::WriteProgramScene(10000, 1);

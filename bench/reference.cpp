@@ -3,10 +3,12 @@
 // frame, back faces culled, no blending, RGB textures, projection and viewport set every frame),
 // the scene as plain Lua tables, and per node four table reads, one texture bind and one
 // immediate-mode quad. Run with the heap never handed back to the kernel, its figures are the
-// limit the program is measured against; run as it is, they show what a bare program pays.
+// limit the program is measured against; run as it is, they show what a bare program pays. With
+// `png` the textures are the RGBA PNG files, premultiplied and clamped, and blending is on for
+// the whole frame.
 //
-// Usage: reference <frames|first|memory> <count> <textures> <frames>
-//        reference texture <file.bmp|file.jpg> <loads>
+// Usage: reference <frames|first|memory> <count> <textures> <frames> [png]
+//        reference texture <file.bmp|file.jpg|file.png> <loads>
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -14,6 +16,7 @@
 #include <cstdio>
 // After the two headers above: the decoder's header needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <png.h>
 
 #include <algorithm>
 #include <chrono>
@@ -86,9 +89,49 @@ GLuint LoadBmp64(const std::string& path) {
   return name;
 }
 
+// A PNG read with libpng straight from the file into RGBA rows, bottom row first, premultiplied,
+// and uploaded with its mipmaps, clamped: what the program does with a PNG that has alpha.
+GLuint LoadPng(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) std::exit(2);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) std::exit(2);
+  png_init_io(png, f);
+  png_read_info(png, info);
+  png_set_scale_16(png);
+  png_set_expand(png);
+  png_set_gray_to_rgb(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  const png_uint_32 width = png_get_image_width(png, info);
+  const png_uint_32 height = png_get_image_height(png, info);
+  if (png_get_channels(png, info) != 4) std::exit(2);
+  const size_t stride = size_t(width) * 4;
+  std::vector<unsigned char> pixels(stride * height);
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 row = 0; row < height; ++row) rows[row] = &pixels[stride * (height - 1 - row)];
+  png_read_image(png, rows.data());
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    const unsigned alpha = pixels[i + 3];
+    if (alpha == 255) continue;
+    for (int c = 0; c < 3; ++c)
+      pixels[i + c] = static_cast<unsigned char>((pixels[i + c] * alpha + 127) / 255);
+  }
+  GLuint name = NewTexture();
+  gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, static_cast<GLsizei>(width),
+                    static_cast<GLsizei>(height), GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  return name;
+}
+
 // A texture load with nothing around it: the file's bytes, the decoder straight into the bytes
 // the upload takes, and the upload with its mipmaps.
 GLuint LoadLarge(const std::string& path) {
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0) return LoadPng(path);
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) std::exit(2);
   std::fseek(f, 0, SEEK_END);
@@ -179,7 +222,7 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
 int main(int argc, char** argv) {
   if (argc < 4 || (argc < 5 && std::string(argv[1]) != "texture")) {
     std::fprintf(stderr,
-                 "usage: reference <frames|first|memory> <count> <textures> <frames>\n"
+                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png]\n"
                  "       reference texture <file> <loads>\n");
     return 2;
   }
@@ -188,6 +231,7 @@ int main(int argc, char** argv) {
   int count = textureMode ? 0 : std::atoi(argv[2]);
   int textureCount = textureMode ? 0 : std::atoi(argv[3]);
   int frames = textureMode ? std::atoi(argv[3]) : std::atoi(argv[4]);
+  const bool png = !textureMode && argc > 5 && std::string(argv[5]) == "png";
 
   if (!Application->Initialize()) return 1;
   TForm* form = new TForm();
@@ -226,9 +270,15 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  bench::WriteTextures(textureCount);
+  bench::WriteTextures(textureCount, png);
   std::vector<GLuint> textures;
-  for (int k = 1; k <= textureCount; ++k) textures.push_back(LoadBmp64(bench::TexturePath(k)));
+  for (int k = 1; k <= textureCount; ++k)
+    textures.push_back(png ? LoadPng(bench::TexturePath(k, true))
+                           : LoadBmp64(bench::TexturePath(k)));
+  if (png) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+  }
 
   lua_State* L = luaL_newstate();
   luaL_openlibs(L);

@@ -26,7 +26,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SCENE = os.path.join(HERE, "scene.lua")
 SIZES = (100, 1000, 10000)
 MODES = (1, 8)
-KINDS = ("bmp", "jpeg", "none")
+KINDS = ("bmp", "jpeg", "png", "none")
+# The blended frame: RGBA PNG textures against the limit reference with blending on.
+BLENDED = (1000, 8)
 # glibc keeps every freed byte: no trimming of the heap's top, no mapping of large blocks apart.
 NO_TRIM = "glibc.malloc.trim_threshold=4294967295:glibc.malloc.mmap_threshold=33554432"
 
@@ -53,14 +55,46 @@ def ticks_for(count, quick):
 
 
 def texture_files(folder, textures, kind="bmp"):
-    """BMP or JPEG files of the scene, or names of files that do not exist (the pictures then
-    draw untextured and the program reads no file)."""
-    ending = {"bmp": "bmp", "jpeg": "jpg", "none": "missing.bmp"}[kind]
+    """BMP, JPEG or PNG files of the scene, or names of files that do not exist (the pictures
+    then draw untextured and the program reads no file)."""
+    ending = {"bmp": "bmp", "jpeg": "jpg", "png": "png", "none": "missing.bmp"}[kind]
     return [os.path.join(folder, "tex%d.%s" % (k, ending)) for k in range(1, textures + 1)]
 
 
+def texture_alpha(x, y):
+    """The PNG textures' alpha, as BenchScene.cpp's TextureAlpha: a disc with a soft edge."""
+    dx, dy = 2 * x - 63, 2 * y - 63
+    d2 = dx * dx + dy * dy
+    if d2 <= 52 * 52:
+        return 255
+    if d2 >= 64 * 64:
+        return 0
+    return 255 * (64 * 64 - d2) // (64 * 64 - 52 * 52)
+
+
+def write_png(path, width, height, rgba):
+    """An 8-bit RGBA PNG of rows of (r, g, b, a) tuples, top row first."""
+    import struct
+    import zlib
+    raw = bytearray()
+    for row in rgba:
+        raw.append(0)
+        for px in row:
+            raw += bytes(px)
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" +
+                chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(bytes(raw))) + chunk(b"IEND", b""))
+
+
 def write_textures(folder):
-    """The same 64 by 64 BMP files the other two load (distinct colours)."""
+    """The same 64 by 64 BMP files the other two load (distinct colours), the same as JPEG
+    files, and as RGBA PNG files cut out as discs."""
     import struct
     colours = [(220, 60, 50), (60, 180, 80), (50, 90, 220), (230, 200, 60),
                (200, 80, 200), (60, 200, 210), (240, 140, 40), (150, 150, 150)]
@@ -77,6 +111,16 @@ def write_textures(folder):
         # The same pictures as JPEG files, for scenes that load no BMP.
         subprocess.run(["convert", os.path.join(folder, "tex%d.bmp" % k),
                         os.path.join(folder, "tex%d.jpg" % k)], check=True)
+        # And with alpha, as the reference's PNG files.
+        rgba = []
+        for y in range(64):
+            row = []
+            for x in range(64):
+                edge = 60 if (x < 2 or y < 2 or x > 61 or y > 61) else 0
+                row.append((max(r - edge, 0), max(g - edge, 0), max(b - edge, 0),
+                            texture_alpha(x, y)))
+            rgba.append(row)
+        write_png(os.path.join(folder, "tex%d.png" % k), 64, 64, rgba)
 
 
 def run(cmd, cwd=None, env=None):
@@ -208,10 +252,12 @@ def main():
     start = {"ours": [], "ref": [], "love": []}
     memory = {"ours": [], "ref": [], "limit": [], "love": []}
     micro = {}
-    loads = {"jpeg": [], "bmp": []}
+    loads = {"jpeg": [], "bmp": [], "png": []}
+    blended = {"ours": [], "limit": []}
 
-    def reference_frame(n, t, frames, env):
-        out, _, _ = run([reference, "frames", str(n), str(t), str(frames)], cwd=folder, env=env)
+    def reference_frame(n, t, frames, env, png=False):
+        cmd = [reference, "frames", str(n), str(t), str(frames)] + (["png"] if png else [])
+        out, _, _ = run(cmd, cwd=folder, env=env)
         try:
             wall, user, system, faults = (float(v) for v in out.split())
         except ValueError:
@@ -232,6 +278,8 @@ def main():
             if name.startswith("Frame/"):
                 _, n, t = name.split("/")[:3]
                 frame[(int(n), int(t))]["ours"].append(ms)
+            elif name.startswith("FramePng/"):
+                blended["ours"].append(ms)
             else:
                 micro.setdefault(name, []).append(ms)
         for (n, t, kind), cell in ticks.items():
@@ -250,11 +298,16 @@ def main():
                     cell["love"].append(float(out.strip().splitlines()[-1]))
                 except (ValueError, IndexError):
                     pass
+        n, t = BLENDED
+        result = reference_frame(n, t, frames_for(n, args.quick),
+                                 gl_env({"GLIBC_TUNABLES": NO_TRIM}), png=True)
+        if result:
+            blended["limit"].append(result)
         # The reference's texture loads, on the same 2048 by 2048 files the program loaded.
         large = sorted(glob.glob("/tmp/kestrune-bench-*/large.jpg"), key=os.path.getmtime)
         if large:
             folder_of_large = os.path.dirname(large[-1])
-            for kind, name in (("jpeg", "large.jpg"), ("bmp", "large.bmp")):
+            for kind, name in (("jpeg", "large.jpg"), ("bmp", "large.bmp"), ("png", "large.png")):
                 out, _, _ = run([reference, "texture", os.path.join(folder_of_large, name), "8"])
                 loads[kind].append(float(out.strip() or "nan"))
         # Start to first frame (100 nodes), alternating the three.
@@ -311,6 +364,18 @@ def main():
                  limit_text, ratio(ours, ref), ratio(ours, limit), love, ratio(wall, love)))
 
     print()
+    print("The blended frame: RGBA PNG textures, every picture blended; the limit reference draws "
+          "them with blending on for the whole frame")
+    print()
+    print("| frame | ours wall | ours CPU | limit CPU | ours / limit |")
+    print("|---|---:|---:|---:|---:|")
+    n, t = BLENDED
+    ours, ours_text = cpu(ticks[(n, t, "png")])
+    limit, limit_text = cpu(blended["limit"])
+    print("| %d nodes, %d PNG textures | %.2f | %s | %s | %.2f |"
+          % (n, t, med(blended["ours"]), ours_text, limit_text, ratio(ours, limit)))
+
+    print()
     print("The program's ticks by the files the scene loads: per tick after the first second")
     print()
     print("| scene | CPU (ms) | user (ms) | system (ms) | minor faults | peak resident (MiB) |")
@@ -319,7 +384,8 @@ def main():
         if t != 8:
             continue
         print("| %d nodes, 8 %s | %.2f | %.2f | %.2f | %.0f | %.1f |"
-              % (n, {"bmp": "BMP files", "jpeg": "JPEG files", "none": "missing files"}[kind],
+              % (n, {"bmp": "BMP files", "jpeg": "JPEG files", "png": "PNG files (blended)",
+                     "none": "missing files"}[kind],
                  med(cell, "cpu"), med(cell, "user"), med(cell, "sys"), med(cell, "faults"),
                  med(cell, "peak")))
 

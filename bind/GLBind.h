@@ -42,6 +42,7 @@ constexpr GLboolean GL_FALSE = 0;
 constexpr GLboolean GL_TRUE = 1;
 constexpr GLenum GL_NO_ERROR = 0;
 
+constexpr GLenum GL_ONE = 1;
 constexpr GLenum GL_QUADS = 0x0007;
 constexpr GLbitfield GL_DEPTH_BUFFER_BIT = 0x00000100;
 constexpr GLbitfield GL_COLOR_BUFFER_BIT = 0x00004000;

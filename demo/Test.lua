@@ -10,6 +10,7 @@
 local sheet = createTexture("buttons.bmp", 256, 192) -- three buttons, raised and pressed
 local sky = createTexture("backdrop.jpg")            -- the whole image, no source rectangle
 local ball = createTexture("ball.tga", 64, 64)
+local round = createTexture("play.png", 128, 64)     -- a PNG with transparency: cut-outs
 
 -- The root node is the global `root`. Give it the whole window and a backdrop picture.
 root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
@@ -40,12 +41,26 @@ for i, name in ipairs(names) do
   end
 end
 
+-- A round button cut out of a PNG. Where the file is transparent (the corners, the soft rim and
+-- shadow) the sky drawn before it shows through; only pictures of files with transparency are
+-- blended like this.
+local play = root.createNode{ id = "play", left = 620, top = 80, width = 96, height = 96 }
+play.createPicture("up", round, 0, 0, 64, 64)
+play.createPicture("down", round, 64, 0, 64, 64)
+play.setPicture("up")
+
+function play:onLeftPress(x, y)
+  self.setPicture("down")
+  print("pressed", self.id, x, y)
+end
+
 -- A release away from the button it was pressed on still reaches the root (the left button is
 -- followed outside the window too): put every button back up.
 function root:onLeftRelease(x, y)
   for _, name in ipairs(names) do
     menu.getNode(name).setPicture("up")
   end
+  play.setPicture("up")
 end
 
 -- Nested nodes: a ball carrying a small moon. The moon's position is relative to the ball, so

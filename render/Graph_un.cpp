@@ -31,9 +31,12 @@ CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
   glDisable(GL_DEPTH_TEST);
   glClearColor(0, 0, 0, 0);
   glEnable(GL_TEXTURE_2D);
-  // These act on the default texture object 0 only; the loaders' textures keep GL_REPEAT.
+  // These act on the default texture object 0 only; the loaders' opaque textures keep GL_REPEAT,
+  // their alpha ones clamp.
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  // Alpha textures hold premultiplied colours. Blending itself stays off but for their pictures.
+  glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
 }
 
 CGLScreen::~CGLScreen() {
@@ -65,7 +68,19 @@ void CGLScreen::BeginFrame() {
 }
 
 void CGLScreen::EndFrame() {
+  SetBlending(false);
   SwapBuffers(DeviceContext);
+}
+
+// Switched only where a picture of an alpha texture follows an opaque one or the other way
+// round, so that a run of alpha pictures pays for one switch and a scene of opaque ones for none.
+void CGLScreen::SetBlending(bool on) {
+  if (on == Blending) return;
+  if (on)
+    glEnable(GL_BLEND);
+  else
+    glDisable(GL_BLEND);
+  Blending = on;
 }
 
 void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
@@ -82,6 +97,7 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
   const float topT = 1 - source.Top;
   const float bottomT = 1 - source.Top - source.Height;
 
+  SetBlending(texture.HasAlpha);
   glBindTexture(GL_TEXTURE_2D, texture.TextureId);
   // Counter-clockwise for positive sizes, so the quad faces the viewer and survives culling.
   glBegin(GL_QUADS);
@@ -110,8 +126,10 @@ int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float he
   // handler may add textures meanwhile and move the table: the new name is stored by index
   // afterwards, never through a reference taken before.
   uint32_t textureId = 0;
-  LoadTextureFile(lowerName, path, textureId);
+  bool hasAlpha = false;
+  LoadTextureFile(lowerName, path, textureId, hasAlpha);
   TextureTable[index].TextureId = textureId;
+  TextureTable[index].HasAlpha = hasAlpha;
   return index;
 }
 

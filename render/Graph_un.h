@@ -39,6 +39,7 @@ struct TGLTexture {
   uint32_t TextureId = 0;  // 0 when no image was loaded
   float Width = 0;         // declared by the script, not the image's size
   float Height = 0;
+  bool HasAlpha = false;  // premultiplied alpha: its pictures are blended over what is drawn
 };
 
 class CGLScreen {
@@ -64,4 +65,8 @@ class CGLScreen {
   int32_t LogicalWidth = LogicalScreenWidth;
   int32_t LogicalHeight = LogicalScreenHeight;
   std::vector<TGLTexture> TextureTable;
+
+ private:
+  void SetBlending(bool on);
+  bool Blending = false;  // GL_BLEND as last set
 };

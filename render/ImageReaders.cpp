@@ -7,10 +7,12 @@
 extern "C" {
 #include <jpeglib.h>
 }
+#include <png.h>
 
 const char* const BmpCaption = "BMP Unit";
 const char* const TgaCaption = "TGA File Error";
 const char* const TgaNotFoundCaption = "TGA Texture";
+const char* const PngCaption = "PNG File Error";
 
 size_t TImage::RowStride() const {
   const size_t bytes = size_t(Width) * BytesPerPixel();
@@ -325,7 +327,7 @@ bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TI
   if (ok) {
     const uint64_t pixels = uint64_t(job.Info.image_width) * job.Info.image_height;
     ok = job.Info.image_width <= MaxSide && job.Info.image_height <= MaxSide && pixels != 0 &&
-         pixels <= MaxJpegPixels;
+         pixels <= MaxDecodedPixels;
   }
   ok = ok && JpegStart(&job);
   if (ok) {
@@ -351,4 +353,151 @@ bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TI
     return Fail(error, "Couldn't load JPG - " + Quoted(name), BmpCaption);
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// PNG
+//
+// As with the JPEG decoder: libpng's error function must not return, and ours jumps back to the
+// setjmp of one of the small frames below, which hold nothing with a destructor.
+
+namespace {
+
+struct PngJob {
+  png_structp Png;
+  png_infop Info;
+  const uint8_t* Data;
+  size_t Size;
+  size_t Offset;
+  jmp_buf Escape;
+  char Reason[200];  // why the file was refused, for the user
+};
+
+void PngError(png_structp png, png_const_charp message) {
+  PngJob* job = static_cast<PngJob*>(png_get_error_ptr(png));
+  std::snprintf(job->Reason, sizeof job->Reason, "%s", message);
+  longjmp(job->Escape, 1);
+}
+
+// Warnings, and the errors the decoder may pass over (a damaged ancillary chunk, a palette index
+// out of range, data after the image's end), never stop a load and are not shown.
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep to, size_t length) {
+  PngJob* job = static_cast<PngJob*>(png_get_io_ptr(png));
+  if (length > job->Size - job->Offset) png_error(png, "the file ends too early");
+  std::memcpy(to, job->Data + job->Offset, length);
+  job->Offset += length;
+}
+
+// Chunks that describe how to show the colours or the image (gamma, chromaticities, colour
+// profiles, background, physical size, text, time): the upload takes the samples as they are, so
+// these are skipped unread, and a damaged or hostile one costs nothing.
+const png_byte IgnoredChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0"
+    "sTER\0tEXt\0tIME\0zTXt";
+
+bool PngReadHeader(PngJob* job) {
+  if (setjmp(job->Escape)) return false;
+  job->Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job, PngError, PngWarning);
+  if (job->Png == nullptr) {
+    std::snprintf(job->Reason, sizeof job->Reason, "out of memory");
+    return false;
+  }
+  job->Info = png_create_info_struct(job->Png);
+  if (job->Info == nullptr) png_error(job->Png, "out of memory");
+  png_set_read_fn(job->Png, job, PngRead);
+  // Any size the format allows gets as far as the check of the sizes the upload takes.
+  png_set_user_limits(job->Png, 0x7FFFFFFF, 0x7FFFFFFF);
+  png_set_benign_errors(job->Png, 1);
+  png_set_keep_unknown_chunks(job->Png, PNG_HANDLE_CHUNK_NEVER, IgnoredChunks,
+                              int(sizeof IgnoredChunks / 5));
+  png_read_info(job->Png, job->Info);
+  return true;
+}
+
+// 8-bit RGB, or RGBA where the file has alpha, whatever the file stores.
+bool PngSetTransforms(PngJob* job) {
+  if (setjmp(job->Escape)) return false;
+  if (png_get_bit_depth(job->Png, job->Info) == 16) png_set_scale_16(job->Png);
+  // Palette to RGB, grey of 1, 2 or 4 bits to 8, a tRNS chunk to an alpha channel.
+  png_set_expand(job->Png);
+  if ((png_get_color_type(job->Png, job->Info) & PNG_COLOR_MASK_COLOR) == 0)
+    png_set_gray_to_rgb(job->Png);
+  png_set_interlace_handling(job->Png);
+  png_read_update_info(job->Png, job->Info);
+  return true;
+}
+
+bool PngReadRows(PngJob* job, png_bytepp rows) {
+  if (setjmp(job->Escape)) return false;
+  png_read_image(job->Png, rows);
+  // What follows the image (the end chunk and anything after it) is of no use: not read.
+  return true;
+}
+
+}  // namespace
+
+bool ReadPngImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                  TImageError& error) {
+  PngJob job;
+  std::memset(&job, 0, sizeof job);
+  job.Data = data;
+  job.Size = size;
+  bool ok = PngReadHeader(&job);
+  uint32_t width = 0, height = 0;
+  if (ok) {
+    width = png_get_image_width(job.Png, job.Info);
+    height = png_get_image_height(job.Png, job.Info);
+    if (width > MaxSide || height > MaxSide || uint64_t(width) * height > MaxDecodedPixels) {
+      std::snprintf(job.Reason, sizeof job.Reason, "an image of %u by %u pixels is too large",
+                    unsigned(width), unsigned(height));
+      ok = false;
+    }
+  }
+  ok = ok && PngSetTransforms(&job);
+  if (ok) {
+    const png_byte channels = png_get_channels(job.Png, job.Info);
+    image.Width = width;
+    image.Height = height;
+    image.Format = channels == 4 ? TPixelFormat::RGBA : TPixelFormat::RGB;
+    image.HasAlpha = channels == 4;
+    const size_t rowBytes = size_t(width) * channels;
+    // The rows are decoded unpadded and stay that way; the upload is told so.
+    image.RowAlignment = rowBytes % 4 == 0 ? 4 : 1;
+    if ((channels != 3 && channels != 4) || png_get_rowbytes(job.Png, job.Info) != rowBytes) {
+      std::snprintf(job.Reason, sizeof job.Reason, "unexpected pixel layout");
+      ok = false;
+    }
+  }
+  if (ok) {
+    const size_t stride = image.RowStride();
+    image.Pixels.resize(stride * height);  // every byte is decoded into
+    // The decoder delivers the top row first; the upload wants the bottom row first.
+    std::vector<png_bytep> rows(height);
+    for (uint32_t row = 0; row < height; ++row)
+      rows[row] = &image.Pixels[size_t(height - 1 - row) * stride];
+    ok = PngReadRows(&job, rows.data());
+  }
+  if (job.Png != nullptr) png_destroy_read_struct(&job.Png, &job.Info, nullptr);
+  if (!ok) {
+    image = TImage();
+    return Fail(error, "Couldn't load PNG - " + Quoted(name) + ": " + job.Reason, PngCaption);
+  }
+  return true;
+}
+
+void PremultiplyAlpha(TImage& image) {
+  if (!image.HasAlpha || image.Format != TPixelFormat::RGBA) return;
+  const size_t stride = image.RowStride();
+  for (uint32_t row = 0; row < image.Height; ++row) {
+    uint8_t* pixel = &image.Pixels[row * stride];
+    for (uint32_t column = 0; column < image.Width; ++column, pixel += 4) {
+      const unsigned alpha = pixel[3];
+      if (alpha == 255) continue;
+      pixel[0] = Scale(pixel[0], alpha);
+      pixel[1] = Scale(pixel[1], alpha);
+      pixel[2] = Scale(pixel[2], alpha);
+    }
+  }
 }

@@ -1,6 +1,6 @@
-// Turning the bytes of a BMP, TGA or JPEG file into pixels ready for the texture upload. Nothing
-// here touches OpenGL, files or the screen, so every reader runs on a plain byte buffer: the
-// loaders in Textures feed them file contents, the tests and the fuzzer feed them anything.
+// Turning the bytes of a BMP, TGA, JPEG or PNG file into pixels ready for the texture upload.
+// Nothing here touches OpenGL, files or the screen, so every reader runs on a plain byte buffer:
+// the loaders in Textures feed them file contents, the tests and the fuzzer feed them anything.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +42,9 @@ struct TImage {
   uint32_t Width = 0;
   uint32_t Height = 0;
   TPixelFormat Format = TPixelFormat::RGB;
+  // The fourth channel is the file's own alpha, and the pictures of the texture are blended.
+  // Without it an RGBA image's fourth byte is only padding (the JPEG reader's 255).
+  bool HasAlpha = false;
   int RowAlignment = 4;
   TByteBuffer Pixels;
 
@@ -60,6 +63,7 @@ struct TImageError {
 extern const char* const BmpCaption;          // "BMP Unit" (the JPEG loader's as well)
 extern const char* const TgaCaption;          // "TGA File Error"
 extern const char* const TgaNotFoundCaption;  // "TGA Texture"
+extern const char* const PngCaption;          // "PNG File Error"
 
 // Each reader fills `image` and returns true, or fills `error` and returns false. `name` only
 // goes into the messages. Sizes over 65535 or of 0 are refused, since the upload cannot take
@@ -80,7 +84,20 @@ bool ReadTgaImage(const uint8_t* data, size_t size, const std::string& name, TIm
 bool ReadJpegImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
                    TImageError& error);
 
-// The largest JPEG, in pixels, the reader decodes. A header of a few bytes can announce an image
-// of 65500 by 65500 pixels; the decoder would fill what the data lacks with grey, so the file's
-// own size is no bound on the memory it asks for.
-constexpr uint64_t MaxJpegPixels = uint64_t(1) << 26;
+// Any PNG: grey, grey with alpha, palette, RGB and RGBA, of 1 to 16 bits (16-bit samples are
+// rounded to 8), interlaced or not. A file with alpha (an alpha channel or a tRNS chunk) gives
+// RGBA with HasAlpha set and its colours as the file has them, not yet premultiplied; any other
+// gives RGB. Gamma and colour chunks are ignored, and so are damaged ancillary chunks. The
+// message of a refusal carries the decoder's reason.
+bool ReadPngImage(const uint8_t* data, size_t size, const std::string& name, TImage& image,
+                  TImageError& error);
+
+// Multiplies the colour of every pixel of an image with alpha by its alpha, rounding to nearest:
+// what the upload of such an image takes. Other images are left as they are.
+void PremultiplyAlpha(TImage& image);
+
+// The largest JPEG or PNG, in pixels, the readers decode. A header of a few bytes can announce an
+// image of 65500 by 65500 pixels; the JPEG decoder would fill what the data lacks with grey, and
+// a PNG's compressed rows shrink a thousandfold, so the file's own size is no bound on the memory
+// they ask for.
+constexpr uint64_t MaxDecodedPixels = uint64_t(1) << 26;

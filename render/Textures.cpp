@@ -11,6 +11,9 @@
 
 namespace {
 
+// OpenGL 1.2's GL_CLAMP_TO_EDGE, which Windows' gl.h (OpenGL 1.1) does not declare.
+constexpr GLint ClampToEdge = 0x812F;
+
 void Show(const std::string& text, const char* caption) {
   MessageBoxA(nullptr, text.c_str(), caption, MB_OK);
 }
@@ -43,26 +46,37 @@ bool ReadWholeFile(const std::string& path, TByteBuffer& bytes) {
 using TReader = bool (*)(const uint8_t*, size_t, const std::string&, TImage&, TImageError&);
 
 bool DecodeAndUpload(TReader reader, const TByteBuffer& bytes, const std::string& fileName,
-                     uint32_t& textureId) {
+                     uint32_t& textureId, bool& hasAlpha) {
   TImage image;
   TImageError error;
   if (!reader(bytes.data(), bytes.size(), fileName, image, error)) {
     Show(error);
     return false;
   }
+  // Premultiplied colours blend as the file's straight ones composite, and filtering or GLU's
+  // rescaling no longer darkens the border where transparent texels meet opaque ones.
+  PremultiplyAlpha(image);
   textureId = UploadImage(image);
+  hasAlpha = image.HasAlpha;
   return true;
+}
+
+bool DecodeAndUpload(TReader reader, const TByteBuffer& bytes, const std::string& fileName,
+                     uint32_t& textureId) {
+  bool hasAlpha = false;
+  return DecodeAndUpload(reader, bytes, fileName, textureId, hasAlpha);
 }
 
 }  // namespace
 
-void LoadTextureFile(const std::string& fileName, const std::string& openName,
-                     uint32_t& textureId) {
+void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId,
+                     bool& hasAlpha) {
   if (fileName.size() < 4) return;
   const std::string ending = fileName.substr(fileName.size() - 4);
   if (ending == ".bmp") ReadBmpTexture(fileName, openName, textureId);
   if (ending == ".jpg") ReadJpegTexture(fileName, openName, textureId);
   if (ending == ".tga") ReadTgaTexture(fileName, openName, textureId);
+  if (ending == ".png") ReadPngTexture(fileName, openName, textureId, hasAlpha);
 }
 
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId) {
@@ -104,6 +118,16 @@ bool ReadTgaTexture(const std::string& fileName, const std::string& openName, ui
   return DecodeAndUpload(ReadTgaImage, bytes, fileName, textureId);
 }
 
+bool ReadPngTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId,
+                    bool& hasAlpha) {
+  TByteBuffer bytes;
+  if (!ReadWholeFile(openName, bytes)) {
+    Show("Couldn't load PNG - \"" + fileName + "\": the file cannot be opened", PngCaption);
+    return false;
+  }
+  return DecodeAndUpload(ReadPngImage, bytes, fileName, textureId, hasAlpha);
+}
+
 uint32_t UploadTexture(uint16_t width, uint16_t height, uint32_t format, const void* pixels,
                        int rowAlignment) {
   GLuint name = 0;
@@ -124,6 +148,11 @@ uint32_t UploadTexture(uint16_t width, uint16_t height, uint32_t format, const v
 
 uint32_t UploadImage(const TImage& image) {
   const uint32_t format = image.Format == TPixelFormat::RGBA ? GL_RGBA : GL_RGB;
-  return UploadTexture(uint16_t(image.Width), uint16_t(image.Height), format, image.Pixels.data(),
-                       image.RowAlignment);
+  const uint32_t name = UploadTexture(uint16_t(image.Width), uint16_t(image.Height), format,
+                                      image.Pixels.data(), image.RowAlignment);
+  if (image.HasAlpha) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, ClampToEdge);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, ClampToEdge);
+  }
+  return name;
 }

@@ -8,17 +8,20 @@
 
 struct TImage;
 
-// Runs the loader that the last four characters of `fileName` name (".bmp", ".jpg", ".tga",
-// compared exactly; callers lower-case the name), which writes the new texture's name into
-// `textureId` on success. Any other ending does nothing. `fileName` was lower-cased from
-// `openName`, the name the file really has: the loader is chosen by, and its messages show,
-// `fileName`; the file opened is `openName`.
-void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId);
+// Runs the loader that the ending of `fileName` names (".bmp", ".jpg", ".tga", ".png", compared
+// exactly; callers lower-case the name), which writes the new texture's name into `textureId` on
+// success, and into `hasAlpha` whether its pictures are blended (PNG files with alpha only). Any
+// other ending does nothing. `fileName` was lower-cased from `openName`, the name the file really
+// has: the loader is chosen by, and its messages show, `fileName`; the file opened is `openName`.
+void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId,
+                     bool& hasAlpha);
 
 // Each loader returns true when it created a texture; the names are as above.
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
 bool ReadJpegTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
 bool ReadTgaTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);
+bool ReadPngTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId,
+                    bool& hasAlpha);
 
 // Creates a texture object from `pixels` (8-bit channels, bottom row first, laid out as the
 // OpenGL `format` GL_RGB or GL_RGBA says), builds its mipmaps, leaves it bound and returns its
@@ -26,5 +29,7 @@ bool ReadTgaTexture(const std::string& fileName, const std::string& openName, ui
 // pixel-store state is put back to its default of 4.
 uint32_t UploadTexture(uint16_t width, uint16_t height, uint32_t format, const void* pixels,
                        int rowAlignment = 4);
-// Uploads what a reader produced.
+// Uploads what a reader produced. An image with alpha must be premultiplied (PremultiplyAlpha):
+// its texture then clamps at its edges, so that filtering never brings the opposite edge into a
+// cut-out's border.
 uint32_t UploadImage(const TImage& image);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG) and a ball (TGA).
+"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG), a ball (TGA) and a
+round play button with soft edges and a shadow (PNG, with transparency).
 
-Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP and TGA
-are written directly; the JPEG is encoded by ImageMagick's convert from a PPM. Run it from the
+Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP, TGA and
+PNG are written directly; the JPEG is encoded by ImageMagick's convert from a PPM. Run it from the
 project root: tools/make_demo_images.py [output folder, default demo/].
 """
 import math
@@ -11,6 +12,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 
 def canvas(width, height, colour):
@@ -53,6 +55,25 @@ def write_tga(path, img):
             data += bytes((b, g, r))
     with open(path, "wb") as f:
         f.write(header + data)
+
+
+def write_png(path, img):
+    """8-bit RGBA, not interlaced, every row unfiltered; `img` holds (r, g, b, a) pixels."""
+    height, width = len(img), len(img[0])
+    raw = bytearray()
+    for row in img:
+        raw.append(0)
+        for px in row:
+            raw += bytes(px)
+
+    def chunk(kind, body):
+        crc = zlib.crc32(kind + body) & 0xFFFFFFFF
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
 def write_jpeg(path, img):
@@ -143,12 +164,63 @@ def ball():
     return img
 
 
+def coverage(distance, radius):
+    """How much of a pixel a disc's edge covers, from the distance of its centre: a soft edge
+    one pixel wide."""
+    return min(1.0, max(0.0, radius + 0.5 - distance))
+
+
+def over(top, top_alpha, bottom, bottom_alpha):
+    """Straight-alpha compositing of one colour over another."""
+    alpha = top_alpha + bottom_alpha * (1 - top_alpha)
+    if alpha == 0:
+        return [0, 0, 0], 0.0
+    colour = [(top[i] * top_alpha + bottom[i] * bottom_alpha * (1 - top_alpha)) / alpha
+              for i in range(3)]
+    return colour, alpha
+
+
+def play_buttons():
+    """Two round play buttons side by side, 64 by 64 each, on a transparent ground: raised on the
+    left, pressed on the right. Each casts a soft shadow, so its corners and rim let what lies
+    below show through, darkened."""
+    size, radius = 64, 25
+    img = [[(0, 0, 0, 0)] * (2 * size) for _ in range(size)]
+    for pressed in (0, 1):
+        cx, cy = size * pressed + 31.5 + 1.5 * pressed, 30.5 + 1.5 * pressed
+        shadow_x, shadow_y = (3, 4) if not pressed else (1, 1.5)
+        for y in range(size):
+            for x in range(size * pressed, size * (pressed + 1)):
+                d = math.hypot(x - cx, y - cy)
+                sd = math.hypot(x - cx - shadow_x, y - cy - shadow_y)
+                shadow = 0.5 * max(0.0, min(1.0, (radius + 4 - sd) / 8))
+                disc = coverage(d, radius)
+                # Lit from the top left; darker when pressed.
+                light = max(0.0, min(1.0, 0.55 - ((x - cx) + (y - cy)) / (3.0 * radius)))
+                face = blend((24, 120, 96), (120, 226, 170), light)
+                if pressed:
+                    face = blend(face, (0, 0, 0), 0.18)
+                rim = coverage(d, radius) - coverage(d, radius - 2)
+                face = blend(face, (250, 255, 250), 0.5 * rim)
+                # The glyph: a triangle pointing right, its edges smoothed by 4 by 4 samples.
+                samples = 0
+                for sy in range(4):
+                    for sx in range(4):
+                        gx, gy = x + (sx + 0.5) / 4 - 0.5 - cx + 3, y + (sy + 0.5) / 4 - 0.5 - cy
+                        samples += -9 <= gx <= 11 and abs(gy) <= (11 - gx) * 0.55
+                face = blend(face, (250, 252, 246), samples / 16)
+                colour, alpha = over(face, disc, (0, 0, 0), shadow)
+                img[y][x] = tuple(int(round(c)) for c in colour) + (int(round(alpha * 255)),)
+    return img
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "demo"
     os.makedirs(out, exist_ok=True)
     write_bmp(os.path.join(out, "buttons.bmp"), button_sheet())
     write_jpeg(os.path.join(out, "backdrop.jpg"), backdrop())
     write_tga(os.path.join(out, "ball.tga"), ball())
+    write_png(os.path.join(out, "play.png"), play_buttons())
 
 
 if __name__ == "__main__":

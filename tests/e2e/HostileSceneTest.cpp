@@ -4,9 +4,12 @@
 // frames and delivering events, and the caption says what the script reported.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "Harness.h"
 
@@ -26,6 +29,36 @@ do
   setmetatable(ticker, { __index = function(t, k) if k == "left" then ticks = ticks + 1 end end })
 end
 )";
+
+// A PNG file of the given chunks (type, body), each with its length and CRC.
+std::string Png(std::initializer_list<std::pair<std::string, std::string>> chunks) {
+  const auto big32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  std::string file = "\x89PNG\r\n\x1A\n";
+  for (const auto& [type, body] : chunks) {
+    const std::string typed = type + body;
+    uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char byte : typed) {
+      crc ^= byte;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    file += big32(uint32_t(body.size())) + typed + big32(~crc);
+  }
+  return file;
+}
+
+// An 8-bit RGBA header of the given size.
+std::string PngHeader(uint32_t width, uint32_t height) {
+  std::string header(13, '\0');
+  for (int i = 0; i < 4; ++i) {
+    header[i] = char(width >> (24 - 8 * i));
+    header[4 + i] = char(height >> (24 - 8 * i));
+  }
+  header[8] = 8;
+  header[9] = 6;
+  return header;
+}
 
 std::string Printed(const std::string& text) {
   return "print 1 args (STR " + text + ")";
@@ -266,7 +299,8 @@ function node:onLeftPress()
   local folder = createTexture("folder.bmp")
   local cut, packed, broken = createTexture("cut.bmp"), createTexture("packed.tga"),
                               createTexture("broken.jpg")
-  print("damaged", folder, cut, packed, broken)
+  local huge, short = createTexture("huge.png"), createTexture("short.png")
+  print("damaged", folder, cut, packed, broken, huge, short)
 end
 print("textures " .. first .. " " .. last)
 )")
@@ -280,6 +314,9 @@ print("textures " .. first .. " " .. last)
   tga[16] = 24;
   program.WriteFile("packed.tga", tga + std::string(12, '\x40'));
   program.WriteFile("broken.jpg", "\xFF\xD8\xFF\xE0 not really");
+  // 60000 by 60000 pixels announced by a few bytes; and a file that ends inside its data.
+  program.WriteFile("huge.png", Png({{"IHDR", PngHeader(60000, 60000)}, {"IDAT", "\x78\x9C"}}));
+  program.WriteFile("short.png", Png({{"IHDR", PngHeader(8, 8)}, {"IDAT", "\x78\x9C\x63"}}));
   std::system(("mkdir '" + program.Folder() + "/folder.bmp'").c_str());
   Start(program);
   EXPECT_EQ(program.WaitForCaption(Printed("textures 0 4999"), 20000), Printed("textures 0 4999"));
@@ -288,10 +325,11 @@ print("textures " .. first .. " " .. last)
   program.MoveTo(50, 50);
   program.Xdo("click 1");
   int closed = 0;
-  for (int i = 0; i < 300 && closed < 3; ++i) {
-    std::string box = e2e::Capture(server_.Env() +
-                                   "xdotool search --name '^(BMP Unit|TGA File Error)$' "
-                                   "2>/dev/null | head -n 1");
+  for (int i = 0; i < 300 && closed < 5; ++i) {
+    std::string box =
+        e2e::Capture(server_.Env() +
+                     "xdotool search --name '^(BMP Unit|TGA File Error|PNG File Error)$' "
+                     "2>/dev/null | head -n 1");
     if (box.empty()) {
       e2e::Capture("sleep 0.05");
       continue;
@@ -306,9 +344,10 @@ print("textures " .. first .. " " .. last)
     }
     ++closed;
   }
-  EXPECT_EQ(closed, 3);
+  EXPECT_EQ(closed, 5);
   const std::string damaged =
-      "print 5 args (STR damaged) (NUM 5000) (NUM 5001) (NUM 5002) (NUM 5003)";
+      "print 7 args (STR damaged) (NUM 5000) (NUM 5001) (NUM 5002) (NUM 5003) (NUM 5004) "
+      "(NUM 5005)";
   EXPECT_EQ(program.WaitForCaption(damaged, 20000), damaged);
   ExpectTickingListeningAndCleanExit(program);
 }

@@ -18,6 +18,7 @@
 #include <GL/gl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 extern "C" {
 #include <jpeglib.h>
 }
+#include <png.h>
 
 #include "app/Main_un.h"
 #include "app/Util_un.h"
@@ -485,6 +487,32 @@ std::string Jpeg(int width, int height) {
   return bytes;
 }
 
+// A disc whose edge fades out, on a transparent ground: its pictures draw blended.
+std::string Png(int width, int height) {
+  std::vector<unsigned char> pixels(size_t(width) * height * 4);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      unsigned char* p = &pixels[(size_t(y) * width + x) * 4];
+      const int dx = 2 * x + 1 - width, dy = 2 * y + 1 - height;
+      p[0] = 240;
+      p[1] = char(20 * x);
+      p[2] = 40;
+      p[3] = char(std::max(0, 255 - (dx * dx + dy * dy) * 4));
+    }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(width);
+  image.height = png_uint_32(height);
+  image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
+  std::string bytes(size, '\0');
+  if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, pixels.data(), 0, nullptr))
+    std::abort();
+  bytes.resize(size);
+  return bytes;
+}
+
 // The files the operations load, in a scratch folder that stands in for the program's folder
 // (the working folder stays, so that inputs named on the command line are found).
 void MakeFiles() {
@@ -501,6 +529,7 @@ void MakeFiles() {
   const std::string jpeg = Jpeg(9, 7);
   Write("good.jpg", jpeg);
   Write("damaged.jpg", jpeg.substr(0, jpeg.size() / 2));
+  Write("good.png", Png(7, 5));
   if (mkdir((ProgramFolder + "folder.bmp").c_str(), 0700) != 0) std::abort();
   Write("ok.lua",
         "local n = root.createNode('s') n.setAttr{ left = 1, width = 9, height = 9 }\n"

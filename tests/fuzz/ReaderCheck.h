@@ -17,6 +17,9 @@ inline void CheckReader(bool (*reader)(const uint8_t*, size_t, const std::string
         (image.RowAlignment != 1 && image.RowAlignment != 4) ||
         image.Pixels.size() < image.RowStride() * image.Height)
       std::abort();
+    if (image.HasAlpha && image.Format != TPixelFormat::RGBA) std::abort();
+    // The loaders premultiply what has alpha before the upload.
+    PremultiplyAlpha(image);
     // The last byte the upload reads: ASan knows whether it belongs to the buffer.
     volatile uint8_t last = image.Pixels[image.RowStride() * image.Height - 1];
     (void)last;

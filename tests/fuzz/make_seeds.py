@@ -1,15 +1,22 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: small valid images of every kind the readers take (and
 a few they refuse), and operation lists for the script target in the encoding FuzzScript.cpp
-reads. Everything is made here; JPEG files are encoded by ImageMagick's convert from PPM.
+reads. Everything is made here, except the PNG seeds: the test data's PNG suite (every colour
+type, depth and interlacing), with a few damaged files made here from it. JPEG files are encoded
+by ImageMagick's convert from PPM.
 
-Usage: tests/fuzz/make_seeds.py OUTPUT_FOLDER   (writes OUTPUT_FOLDER/{bmp,tga,jpeg,script}/)
+Usage: tests/fuzz/make_seeds.py OUTPUT_FOLDER   (writes OUTPUT_FOLDER/{bmp,tga,jpeg,png,script}/)
 """
+import glob
 import os
 import struct
 import subprocess
 import sys
 import tempfile
+import zlib
+
+PNGSUITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared",
+                        "testdata", "pngsuite")
 
 
 def pixels(width, height):
@@ -68,6 +75,48 @@ def jpegs(folder):
                                check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             except (OSError, subprocess.CalledProcessError):
                 pass
+
+
+def png_chunks(data):
+    """The chunks of a PNG file as (type, body) pairs."""
+    chunks, at = [], 8
+    while at + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        chunks.append((kind, data[at + 8:at + 8 + length]))
+        at += 12 + length
+    return chunks
+
+
+def png_file(chunks):
+    out = b"\x89PNG\r\n\x1a\n"
+    for kind, body in chunks:
+        out += struct.pack(">I", len(body)) + kind + body
+        out += struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+    return out
+
+
+def pngs(put):
+    """The PNG suite as it is, and files damaged in the ways the reader must survive."""
+    files = sorted(glob.glob(os.path.join(PNGSUITE, "*.png")))
+    for path in files:
+        with open(path, "rb") as f:
+            put(os.path.basename(path), f.read())
+    base = os.path.join(PNGSUITE, "basn6a08.png")
+    if not os.path.exists(base):
+        return
+    with open(base, "rb") as f:
+        data = f.read()
+    chunks = png_chunks(data)
+    put("cut.png", data[:len(data) // 2])
+    # A huge image announced by a few bytes.
+    ihdr = struct.pack(">IIBBBBB", 60000, 60000, 8, 6, 0, 0, 0)
+    put("huge.png", png_file([(b"IHDR", ihdr)] + [c for c in chunks if c[0] != b"IHDR"]))
+    # A tRNS chunk longer than the palette, and a damaged one in a palette image.
+    put("trns.png", png_file([chunks[0], (b"PLTE", bytes(range(6))),
+                              (b"tRNS", bytes(200))] + chunks[1:]))
+    body = bytearray(data)
+    body[42] ^= 0xFF  # inside the chunk after the header: its CRC no longer matches
+    put("crc.png", bytes(body))
 
 
 # The script target's operations (keep in step with TOperation in FuzzScript.cpp).
@@ -138,7 +187,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     out = sys.argv[1]
-    folders = {name: os.path.join(out, name) for name in ("bmp", "tga", "jpeg", "script")}
+    folders = {name: os.path.join(out, name) for name in ("bmp", "tga", "jpeg", "png", "script")}
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
 
@@ -161,6 +210,7 @@ def main():
     put("tga", "packed.tga", tga(2, 2, image_type=10))
     put("tga", "deep.tga", tga(2, 2, depth=32))
     jpegs(folders["jpeg"])
+    pngs(lambda name, data: put("png", name, data))
     for name, data in script_seeds().items():
         put("script", name, data)
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "ScreenSupport.h"
 #include "TestImages.h"
 #include "bind/GLBind.h"
@@ -212,4 +214,50 @@ TEST_F(GraphTest, ScreensComeAndGoOneAfterAnother) {
     EXPECT_EQ(At(200, 150), QuadrantColours[0]);
     Screen->EndFrame();
   }
+}
+
+TEST_F(GraphTest, AlphaPictureBlendsOverItsParentWithoutFringes) {
+  // The parent: a flat colour over the whole area. The child: 60 by 60 (GLU rescales it to 64),
+  // its left half blue at half alpha, its right half fully transparent over a yellow that must
+  // never show, drawn four times its size so that filtering mixes the two halves.
+  const TRgb parentColour = {200, 40, 40};
+  const int32_t parent = Screen->AddTexture(
+      Folder.Write("parent.bmp",
+                   MakeBmp(8, 8, {}, [&](uint32_t, uint32_t) { return parentColour; })),
+      8, 8);
+  const int32_t child = Screen->AddTexture(
+      Folder.Write("child.png",
+                   MakePng(60, 60, true,
+                           [](uint32_t x, uint32_t) {
+                             return x < 30 ? TRgba{0, 0, 255, 128} : TRgba{255, 255, 0, 0};
+                           })),
+      60, 60);
+  ASSERT_TRUE(Screen->GetTexture(child)->HasAlpha);
+  ASSERT_FALSE(Screen->GetTexture(parent)->HasAlpha);
+
+  Screen->BeginFrame();
+  Draw(parent, WholeArea);
+  const TFloatRect dest = {100, 100, 240, 240};
+  Draw(child, dest);
+  // Straight compositing of the file's colours: blue * a + parent * (1 - a), a = 128 / 255.
+  const auto withinTwo = [](TRgb seen, TRgb expected) {
+    return std::abs(seen.R - expected.R) <= 2 && std::abs(seen.G - expected.G) <= 2 &&
+           std::abs(seen.B - expected.B) <= 2;
+  };
+  const TRgb blended = {100, 20, 148};
+  for (float x : {100.f, 160.f, 210.f}) {
+    const TRgb seen = At(x, 220);
+    EXPECT_TRUE(withinTwo(seen, blended)) << x << ": " << seen;
+  }
+  // The first column too: the texture clamps, so its transparent right edge does not wrap round.
+  EXPECT_TRUE(withinTwo(At(100, 100), blended)) << At(100, 100);
+  EXPECT_EQ(At(300, 220), parentColour);
+  EXPECT_EQ(At(339, 339), parentColour);
+  // Across the border, the transparent texels add nothing of their colour.
+  for (float x = 200; x < 260; x += 1) {
+    const TRgb seen = At(x, 220);
+    EXPECT_LE(seen.R, parentColour.R + 1) << x;
+    EXPECT_LE(seen.G, parentColour.G + 1) << x;
+  }
+  Screen->EndFrame();
 }

@@ -124,3 +124,55 @@ TEST(TestDataReaders, EachFileLoadsWithItsColoursOrIsRefusedWithOneMessage) {
   EXPECT_EQ(loaded, Loadable().size()) << "a file that should load is missing";
   EXPECT_GT(refused, 50u);
 }
+
+// Every colour type and depth a PNG may have, interlaced or not, with alpha channels and tRNS
+// chunks: each pixel, alpha included, as ImageMagick decodes it (its 16-bit RGBA, made when the
+// tests are built), rounded to 8 bits. Files with alpha come as RGBA marked as having it, all
+// others as RGB.
+TEST(TestDataReaders, EveryPngOfTheSuiteDecodesAsImageMagickDoes) {
+  namespace fs = std::filesystem;
+  const fs::path suite = fs::path(KESTRUNE_TESTDATA_DIR) / "pngsuite";
+  const fs::path decodedFolder = fs::path(KESTRUNE_BINARY_DIR) / "pngsuite-decoded";
+  size_t files = 0, withAlpha = 0;
+  for (const auto& entry : fs::directory_iterator(suite)) {
+    if (Extension(entry.path()) != ".png") continue;
+    const std::string name = entry.path().stem().string();
+    SCOPED_TRACE(name);
+    ++files;
+    const std::vector<uint8_t> bytes = ReadBytes(entry.path().string());
+    TImage image;
+    TImageError error;
+    ASSERT_TRUE(ReadPngImage(bytes.data(), bytes.size(), name, image, error)) << error.Text;
+    // Alpha comes from the colour types with an alpha channel (4 and 6) or from a tRNS chunk.
+    bool alpha = bytes.at(25) == 4 || bytes.at(25) == 6;
+    for (size_t at = 8; at + 8 <= bytes.size();) {
+      const size_t length =
+          size_t(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
+      alpha = alpha || std::string(&bytes[at + 4], &bytes[at + 8]) == "tRNS";
+      at += 12 + length;
+    }
+    EXPECT_EQ(image.HasAlpha, alpha);
+    EXPECT_EQ(image.Format, alpha ? TPixelFormat::RGBA : TPixelFormat::RGB);
+    withAlpha += image.HasAlpha;
+
+    const std::vector<uint8_t> decoded16 = ReadBytes((decodedFolder / (name + ".rgba16")).string());
+    ASSERT_EQ(decoded16.size(), size_t(image.Width) * image.Height * 8);
+    std::vector<uint8_t> expected(decoded16.size() / 2);
+    for (size_t i = 0; i < expected.size(); ++i)
+      expected[i] = uint8_t(((decoded16[2 * i] << 8 | decoded16[2 * i + 1]) * 255 + 32895) >> 16);
+    int wrong = 0;
+    for (uint32_t y = 0; y < image.Height; ++y)
+      for (uint32_t x = 0; x < image.Width; ++x) {
+        const uint8_t* e = &expected[(size_t(y) * image.Width + x) * 4];
+        const TRgb seen = PixelAt(image, x, y);
+        const uint8_t seenAlpha = AlphaAt(image, x, y);
+        if (seen == TRgb{e[0], e[1], e[2]} && seenAlpha == e[3]) continue;
+        if (++wrong <= 3)
+          ADD_FAILURE() << x << "," << y << ": " << seen << " alpha " << int(seenAlpha)
+                        << ", expected " << TRgb{e[0], e[1], e[2]} << " alpha " << int(e[3]);
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+  EXPECT_EQ(files, 51u);
+  EXPECT_GT(withAlpha, 20u);
+}

@@ -11,6 +11,7 @@
 extern "C" {
 #include <jpeglib.h>
 }
+#include <zlib.h>
 
 std::ostream& operator<<(std::ostream& out, const TRgb& colour) {
   return out << "(" << int(colour.R) << ", " << int(colour.G) << ", " << int(colour.B) << ")";
@@ -147,6 +148,50 @@ std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, b
   std::vector<uint8_t> bytes(buffer, buffer + size);
   free(buffer);
   return bytes;
+}
+
+std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> chunk;
+  const auto put32 = [&chunk](uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(uint8_t(value >> shift));
+  };
+  put32(uint32_t(body.size()));
+  chunk.insert(chunk.end(), type, type + 4);
+  chunk.insert(chunk.end(), body.begin(), body.end());
+  put32(uint32_t(crc32(0, chunk.data() + 4, uInt(chunk.size() - 4))));
+  return chunk;
+}
+
+std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
+                             const TRgbaPattern& pattern, const std::vector<uint8_t>& before) {
+  const uint32_t channels = alpha ? 4 : 3;
+  std::vector<uint8_t> raw;
+  for (uint32_t y = 0; y < height; ++y) {
+    raw.push_back(0);  // no filter
+    for (uint32_t x = 0; x < width; ++x) {
+      const TRgba p = pattern(x, y);
+      const uint8_t bytes[4] = {p.R, p.G, p.B, p.A};
+      raw.insert(raw.end(), bytes, bytes + channels);
+    }
+  }
+  uLongf packedSize = compressBound(uLong(raw.size()));
+  std::vector<uint8_t> packed(packedSize);
+  if (compress(packed.data(), &packedSize, raw.data(), uLong(raw.size())) != Z_OK)
+    throw std::runtime_error("compress failed");
+  packed.resize(packedSize);
+
+  std::vector<uint8_t> header(13, 0);
+  for (int i = 0; i < 4; ++i) {
+    header[i] = uint8_t(width >> (24 - 8 * i));
+    header[4 + i] = uint8_t(height >> (24 - 8 * i));
+  }
+  header[8] = 8;
+  header[9] = alpha ? 6 : 2;
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const std::vector<uint8_t>& part :
+       {PngChunk("IHDR", header), before, PngChunk("IDAT", packed), PngChunk("IEND", {})})
+    png.insert(png.end(), part.begin(), part.end());
+  return png;
 }
 
 TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y) {

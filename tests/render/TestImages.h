@@ -53,6 +53,18 @@ enum class TJpegKind { Colour, Grey, Cmyk, AdobeCmyk };
 std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, bool progressive,
                               const TPattern& pattern);
 
+struct TRgba {
+  uint8_t R, G, B, A;
+};
+using TRgbaPattern = std::function<TRgba(uint32_t x, uint32_t y)>;
+
+// One PNG chunk with its length and CRC.
+std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& body);
+// An 8-bit RGBA PNG (RGB when `alpha` is false, the pattern's alpha then unused), not
+// interlaced; `before` are whole chunks placed between the header and the data.
+std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
+                             const TRgbaPattern& pattern, const std::vector<uint8_t>& before = {});
+
 // Pixel (x, y) of a reader's result, y counted from the top of the image.
 TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y);
 uint8_t AlphaAt(const TImage& image, uint32_t x, uint32_t y);

@@ -38,7 +38,8 @@ class TexturesTest : public ScreenTest {
   // Loads through LoadTextureFile and expects a texture and no message.
   uint32_t Load(const std::string& path) {
     uint32_t id = 0;
-    LoadTextureFile(path, path, id);
+    bool alpha = false;
+    LoadTextureFile(path, path, id, alpha);
     EXPECT_TRUE(Recorder.Boxes.empty()) << Recorder.Boxes.front().first;
     EXPECT_NE(id, 0u);
     return id;
@@ -48,7 +49,8 @@ class TexturesTest : public ScreenTest {
   void Refused(const std::string& path, const std::string& text, const std::string& caption) {
     Recorder.Boxes.clear();
     uint32_t id = 0;
-    LoadTextureFile(path, path, id);
+    bool alpha = false;
+    LoadTextureFile(path, path, id, alpha);
     EXPECT_EQ(id, 0u) << path;
     ASSERT_EQ(Recorder.Boxes.size(), 1u) << path;
     EXPECT_EQ(Recorder.Boxes[0], TBox(text, caption));
@@ -62,13 +64,14 @@ TPattern Flat(TRgb colour) {
 
 }  // namespace
 
-TEST_F(TexturesTest, OnlyTheThreeEndingsRunALoader) {
+TEST_F(TexturesTest, OnlyTheFourEndingsRunALoader) {
   const std::vector<uint8_t> bmp = MakeBmp(4, 4);
   for (const char* name :
-       {"pic.png", "pic.jpeg", "pic.gif", "pic", "", "bmp", "pic.BMP", "pic.Jpg", "pic.bmp.txt"}) {
+       {"pic.jpeg", "pic.gif", "pic", "", "bmp", "pic.BMP", "pic.Jpg", "pic.PNG", "pic.bmp.txt"}) {
     const std::string path = name[0] ? Folder.Write(name, bmp) : "";
     uint32_t id = 77;
-    LoadTextureFile(path, path, id);
+    bool alpha = false;
+    LoadTextureFile(path, path, id, alpha);
     EXPECT_EQ(id, 77u) << name;
   }
   EXPECT_TRUE(Recorder.Boxes.empty());
@@ -78,42 +81,53 @@ TEST_F(TexturesTest, LowerCasedNameChoosesTheLoaderAndTheRealNameIsOpened) {
   const std::string real = Folder.Write("LOGO.BMP", MakeBmp(4, 4));
   const std::string lower = AnsiLowerCase(real);
   uint32_t id = 0;
-  LoadTextureFile(lower, real, id);
+  bool alpha = false;
+  LoadTextureFile(lower, real, id, alpha);
   EXPECT_NE(id, 0u);
   // A name that does not exist: the message names the file as the loader was given it.
   id = 0;
-  LoadTextureFile(lower, real + ".gone", id);
+  LoadTextureFile(lower, real + ".gone", id, alpha);
   EXPECT_EQ(id, 0u);
   ASSERT_EQ(Recorder.Boxes.size(), 1u);
   EXPECT_EQ(Recorder.Boxes[0], TBox("Error opening " + lower, "BMP Unit"));
 }
 
-TEST_F(TexturesTest, BitmapReachesOpenGLUnscaledAndInItsColours) {
+TEST_F(TexturesTest, BitmapAndOpaquePngReachOpenGLUnscaledAndInTheirColours) {
   // 64 by 64 with no size in the header; a power of two, so the base level is the image itself.
+  // A PNG without alpha is uploaded just as the bitmap: RGB, repeating at its edges.
   TBmpOptions options;
   options.sizeImageZero = true;
-  const uint32_t id = Load(Folder.Write(
-      "p.bmp",
-      MakeBmp(64, 64, options, [](uint32_t x, uint32_t y) { return Quadrants(x, y, 64, 64); })));
-  EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), GLint(id)) << "the new texture stays bound";
-  GLint mode = 0;
-  glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
-  EXPECT_EQ(mode, GL_MODULATE);
-  GLint wrap = 0, minFilter = 0;
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
-  EXPECT_EQ(wrap, GL_REPEAT);
-  EXPECT_EQ(minFilter, GL_LINEAR);
+  const auto quadrants = [](uint32_t x, uint32_t y) { return Quadrants(x, y, 64, 64); };
+  const TRgbaPattern opaque = [](uint32_t x, uint32_t y) {
+    const TRgb c = Quadrants(x, y, 64, 64);
+    return TRgba{c.R, c.G, c.B, 255};
+  };
+  for (const std::string& path : {Folder.Write("p.bmp", MakeBmp(64, 64, options, quadrants)),
+                                  Folder.Write("p.png", MakePng(64, 64, false, opaque))}) {
+    SCOPED_TRACE(path);
+    const uint32_t id = Load(path);
+    EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), GLint(id)) << "the new texture stays bound";
+    GLint mode = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
+    EXPECT_EQ(mode, GL_MODULATE);
+    GLint wrap = 0, minFilter = 0, format = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+    EXPECT_EQ(wrap, GL_REPEAT);
+    EXPECT_EQ(minFilter, GL_LINEAR);
+    EXPECT_EQ(format, 3) << "three components, as the upload asks for RGB images";
 
-  int width = 0, height = 0;
-  const std::vector<uint8_t> texels = Texels(id, width, height);
-  ASSERT_EQ(width, 64);
-  ASSERT_EQ(height, 64);
-  for (uint32_t y = 0; y < 64; ++y)
-    for (uint32_t x = 0; x < 64; ++x) {
-      const uint8_t* t = &texels[((63 - y) * 64 + x) * 4];
-      ASSERT_EQ((TRgb{t[0], t[1], t[2]}), Quadrants(x, y, 64, 64)) << x << ", " << y;
-    }
+    int width = 0, height = 0;
+    const std::vector<uint8_t> texels = Texels(id, width, height);
+    ASSERT_EQ(width, 64);
+    ASSERT_EQ(height, 64);
+    for (uint32_t y = 0; y < 64; ++y)
+      for (uint32_t x = 0; x < 64; ++x) {
+        const uint8_t* t = &texels[((63 - y) * 64 + x) * 4];
+        ASSERT_EQ((TRgb{t[0], t[1], t[2]}), Quadrants(x, y, 64, 64)) << x << ", " << y;
+      }
+  }
 }
 
 TEST_F(TexturesTest, OddWidthsKeepTheirColoursInBitmapsAndTgaFiles) {
@@ -229,6 +243,57 @@ TEST_F(TexturesTest, EveryRefusalShowsOneBoxWithTheTableText) {
   Refused(Folder.Write("bad.jpg", jpeg), "Couldn't load JPG - " + quoted("bad.jpg"), "BMP Unit");
 }
 
+TEST_F(TexturesTest, DamagedPngsShowOneBoxWithTheReasonDamagedExtrasNone) {
+  const TRgbaPattern pattern = [](uint32_t x, uint32_t y) {
+    return TRgba{uint8_t(x * 20), uint8_t(y * 20), 90, uint8_t(x * 30)};
+  };
+  const std::vector<uint8_t> png = MakePng(8, 8, true, pattern);
+  const auto refused = [this](const std::string& name, const std::vector<uint8_t>& bytes,
+                              const std::string& reason) {
+    const std::string path = Folder.Write(name, bytes);
+    Refused(path, "Couldn't load PNG - \"" + path + "\": " + reason, "PNG File Error");
+  };
+  refused("none.png", {}, "the file ends too early");
+  Refused(Folder.File("gone.png"),
+          "Couldn't load PNG - \"" + Folder.File("gone.png") + "\": the file cannot be opened",
+          "PNG File Error");
+  refused("bitmap.png", MakeBmp(8, 8), "Not a PNG file");
+  refused("cut.png", std::vector<uint8_t>(png.begin(), png.end() - 20), "the file ends too early");
+  std::vector<uint8_t> header = png;
+  header[20] ^= 1;  // the header's CRC no longer matches
+  refused("crc.png", header, "IHDR: CRC error");
+  // Sides the upload cannot take, and more pixels than the readers decode: refused before any
+  // memory is asked for.
+  const auto big = [](uint32_t width, uint32_t height) {
+    std::vector<uint8_t> body = {0, 0, 0, 0, 0, 0, 0, 0, 8, 6, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+      body[i] = uint8_t(width >> (24 - 8 * i));
+      body[4 + i] = uint8_t(height >> (24 - 8 * i));
+    }
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const std::vector<uint8_t>& chunk :
+         {PngChunk("IHDR", body), PngChunk("IDAT", {0x78, 0x9C}), PngChunk("IEND", {})})
+      file.insert(file.end(), chunk.begin(), chunk.end());
+    return file;
+  };
+  refused("wide.png", big(65536, 8), "an image of 65536 by 8 pixels is too large");
+  refused("big.png", big(8193, 8192), "an image of 8193 by 8192 pixels is too large");
+
+  // Damaged or misplaced extras: an ancillary chunk with a wrong CRC, a tRNS chunk where the
+  // image has an alpha channel, a colour profile that is not one, and bytes after the end.
+  std::vector<uint8_t> text = PngChunk("tEXt", {'a', 0, 'b'});
+  text.back() ^= 1;
+  const std::vector<uint8_t> trns = PngChunk("tRNS", {0, 1, 0, 2, 0, 3});
+  const std::vector<uint8_t> iccp = PngChunk("iCCP", {'p', 0, 0, 1, 2, 3});
+  std::vector<uint8_t> extras(text);
+  extras.insert(extras.end(), trns.begin(), trns.end());
+  extras.insert(extras.end(), iccp.begin(), iccp.end());
+  std::vector<uint8_t> damaged = MakePng(8, 8, true, pattern, extras);
+  damaged.insert(damaged.end(), {'j', 'u', 'n', 'k'});
+  Recorder.Boxes.clear();
+  EXPECT_NE(Load(Folder.Write("extras.png", damaged)), 0u);
+}
+
 TEST_F(TexturesTest, EveryTestDataFileLoadsOrShowsExactlyOneBox) {
   namespace fs = std::filesystem;
   const fs::path root = KESTRUNE_TESTDATA_DIR;
@@ -237,21 +302,25 @@ TEST_F(TexturesTest, EveryTestDataFileLoadsOrShowsExactlyOneBox) {
     if (!entry.is_regular_file()) continue;
     const std::string path = entry.path().string();
     const std::string ext = entry.path().extension().string();
-    if (ext != ".bmp" && ext != ".tga" && ext != ".jpg") continue;
+    if (ext != ".bmp" && ext != ".tga" && ext != ".jpg" && ext != ".png") continue;
     SCOPED_TRACE(path);
     Recorder.Boxes.clear();
     uint32_t id = 0;
-    LoadTextureFile(path, path, id);
+    bool alpha = false;
+    LoadTextureFile(path, path, id, alpha);
     if (id != 0) {
       ++loaded;
       EXPECT_TRUE(Recorder.Boxes.empty());
     } else {
       ++refused;
       ASSERT_EQ(Recorder.Boxes.size(), 1u);
-      EXPECT_EQ(Recorder.Boxes[0].second, ext == ".tga" ? "TGA File Error" : "BMP Unit");
+      EXPECT_EQ(Recorder.Boxes[0].second, ext == ".tga"   ? "TGA File Error"
+                                          : ext == ".png" ? "PNG File Error"
+                                                          : "BMP Unit");
     }
   }
-  // Which files load, and with which colours, the reader tests check without a display.
-  EXPECT_EQ(loaded, 17u);
+  // Which files load, and with which colours, the reader tests check without a display. Every
+  // PNG of the suite loads.
+  EXPECT_EQ(loaded, 17u + 51u);
   EXPECT_GT(refused, 50u);
 }

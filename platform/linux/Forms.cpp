@@ -95,14 +95,10 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
       // A grab starting elsewhere is no leaving; one ending with the pointer outside is.
       if (event.xcrossing.mode != NotifyGrab) MouseLeft(form);
       return;
-    case KeyPress: {
-      Display* display = Dpy();
-      KeyDown(form, event.xkey.keycode, KeyName(display, native->inputContext, event.xkey));
-      if (FormLive(form)) TextTyped(form, TypedText(native->inputContext, event.xkey));
-      return;
-    }
-    case KeyRelease:
-      KeyUp(form, event.xkey.keycode);
+    case KeyPress:
+      // The key itself went down before the input method saw it (DispatchEvent); what is left is
+      // the text, of keys the input method let through (or sent back).
+      TextTyped(form, TypedText(native->inputContext, event.xkey));
       return;
     case FocusIn:
       if (native->inputContext) XSetICFocus(native->inputContext);
@@ -138,7 +134,24 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
   }
 }
 
+// A key of a form goes down or up as the keyboard reports it, before the input method takes it:
+// a dead key is a key too, and the input method's own state would colour the key's name (the
+// "e" after a dead circumflex would be named by the composed character). Keys the input method
+// sends back (synthetic ones) were counted when they came first, and those it makes to carry a
+// composed character (key code 0) are no keys.
+void KeyOfForm(XEvent& event) {
+  if (event.type != KeyPress && event.type != KeyRelease) return;
+  if (event.xkey.send_event || event.xkey.keycode == 0) return;
+  TForm::Native* native = NativeOfWindow(event.xkey.window);
+  if (!native) return;
+  if (event.type == KeyPress)
+    KeyDown(native->form, event.xkey.keycode, KeyName(Dpy(), native->inputContext, event.xkey));
+  else
+    KeyUp(native->form, event.xkey.keycode);
+}
+
 void DispatchEvent(XEvent& event) {
+  KeyOfForm(event);
   // The input method takes the keys of dead keys and compose sequences first.
   if (XFilterEvent(&event, None)) return;
   if (DispatchToHandler(event)) return;

@@ -81,6 +81,23 @@ const TNamedKey kNamedKeys[] = {
     {XK_KP_Prior, "kp9"},
 };
 
+// Dead keys type nothing by themselves: they are named by the accent they put on the next key.
+const TNamedKey kDeadKeys[] = {
+    {XK_dead_grave, "`"},
+    {XK_dead_acute, "\xC2\xB4"},
+    {XK_dead_circumflex, "^"},
+    {XK_dead_tilde, "~"},
+    {XK_dead_macron, "\xC2\xAF"},
+    {XK_dead_breve, "\xCB\x98"},
+    {XK_dead_abovedot, "\xCB\x99"},
+    {XK_dead_diaeresis, "\xC2\xA8"},
+    {XK_dead_abovering, "\xCB\x9A"},
+    {XK_dead_doubleacute, "\xCB\x9D"},
+    {XK_dead_caron, "\xCB\x87"},
+    {XK_dead_cedilla, "\xC2\xB8"},
+    {XK_dead_ogonek, "\xCB\x9B"},
+};
+
 // The first character of UTF-8 text, or 0.
 uint32_t FirstCharacter(const char* text, int length) {
   if (length <= 0) return 0;
@@ -128,6 +145,8 @@ std::string KeyName(Display* display, XIC context, const XKeyEvent& event) {
     if (key.sym == sym) return key.name;
   if (sym >= XK_F1 && sym <= XK_F35) return "f" + std::to_string(sym - XK_F1 + 1);
   if (sym >= XK_KP_0 && sym <= XK_KP_9) return "kp" + std::to_string(sym - XK_KP_0);
+  for (const TNamedKey& key : kDeadKeys)
+    if (key.sym == sym) return key.name;
   // Any other key by the character it types unshifted, in lower case.
   uint32_t character = 0;
   if (context) {

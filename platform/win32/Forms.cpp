@@ -106,10 +106,14 @@ void MouseMoveMessage(TForm::Native* native, LPARAM lParam) {
   MouseMoved(native->form, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
 }
 
-// The wheel's messages come in screen coordinates to the window with the keyboard, in parts of a
-// notch on smooth wheels: whole notches are handed on, the rest is kept for the next message.
-void WheelMessage(TForm::Native* native, bool horizontal, WPARAM wParam, LPARAM lParam) {
-  POINT at = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+// The wheel's messages come to the window with the keyboard, in parts of a notch on smooth
+// wheels: whole notches are handed on, the rest is kept for the next message. Where the pointer
+// was is taken from the message queue's own record, in screen coordinates: the messages carry
+// screen coordinates too, but not every implementation of them agrees on that for the
+// horizontal one.
+void WheelMessage(TForm::Native* native, bool horizontal, WPARAM wParam) {
+  const DWORD position = GetMessagePos();
+  POINT at = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
   ScreenToClient(native->window, &at);
   int& turned = native->wheel[horizontal ? 1 : 0];
   turned += GET_WHEEL_DELTA_WPARAM(wParam);
@@ -168,7 +172,7 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_MOUSEWHEEL:
     case WM_MOUSEHWHEEL:
-      WheelMessage(native, message == WM_MOUSEHWHEEL, wParam, lParam);
+      WheelMessage(native, message == WM_MOUSEHWHEEL, wParam);
       return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:

@@ -102,9 +102,9 @@ std::string KeyName(WPARAM virtualKey, LPARAM lParam) {
     if (named.key == key) return named.name;
   if (key >= VK_F1 && key <= VK_F24) return "f" + std::to_string(key - VK_F1 + 1);
   if (key >= VK_NUMPAD0 && key <= VK_NUMPAD9) return "kp" + std::to_string(key - VK_NUMPAD0);
-  if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))
-    return std::string(1, static_cast<char>(key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key));
-  // Any other key by the character it types unshifted (the high bit marks a dead key).
+  // Any other key by the character it types unshifted, in lower case: letters and digits, and
+  // also the digit row of a French layout, which types "é" where others type "2" (the high bit
+  // marks a dead key, named by its accent).
   UINT character = MapVirtualKeyW(key, MAPVK_VK_TO_CHAR) & 0x7FFFFFFF;
   if (character != 0) {
     wchar_t lower[2] = {static_cast<wchar_t>(character), 0};
@@ -112,6 +112,8 @@ std::string KeyName(WPARAM virtualKey, LPARAM lParam) {
     std::string name = formframework::CharacterText(static_cast<uint32_t>(lower[0]));
     if (!name.empty()) return name;
   }
+  if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))
+    return std::string(1, static_cast<char>(key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key));
   return "unknown";
 }
 

@@ -209,8 +209,14 @@ void Program::Close() const {
 }
 
 void Program::Focus() const {
-  // Wine's windows take the keyboard through the window manager.
-  Xdo(std::string(UnderWine() ? "windowactivate" : "windowfocus") + " --sync " + window_);
+  if (!UnderWine()) {
+    Xdo("windowfocus --sync " + window_);
+    return;
+  }
+  // Wine's windows take the keyboard through the window manager, and Wine makes the window its
+  // own focus only once it has read that news: give it a moment.
+  Xdo("windowactivate --sync " + window_);
+  Sleep(300);
 }
 
 void Program::Unfocus() const {

@@ -79,7 +79,9 @@ function root:onRelease() add("R") end
   program.MoveTo(450, 150);
   log += ";-A1 450,150;-A 450,150;+B 450,150;M 450,150";
   ASSERT_EQ(Expect(program, log), Logged(log));
-  // A notch each way, at the pointer; the wheel's buttons are no presses.
+  // A notch each way, at the pointer; the wheel's buttons are no presses. (Windows sends the
+  // wheel to the window with the keyboard.)
+  program.Focus();
   program.Xdo("click 4 click 5 click 6 click 7");
   log += ";WU 450,150;WD;WL;WR";
   ASSERT_EQ(Expect(program, log), Logged(log));
@@ -133,28 +135,36 @@ function root:onTextInput(text) if not repeats then add("T " .. text) end end
   e2e::Capture("sleep 1.2");
   program.Xdo("keyup b");
   log += ";K b;T b;k b after repeats";
-  ASSERT_EQ(Expect(program, log), Logged(log));
-  program.Xdo("type é");
-  log += ";K é;T é;k é";
   EXPECT_EQ(Expect(program, log), Logged(log));
 }
 
-TEST_F(InputTest, KeysAreNamedByTheLayoutAndGoUpWhenTheKeyboardIsLost) {
-  // On a French layout the key that types "q" is where a US layout has "a".
+TEST_F(InputTest, KeysAreNamedByTheLayoutTypeItsTextAndGoUpWhenTheKeyboardIsLost) {
+  // On a French layout the key that types "q" is where a US layout has "a", the one that types
+  // "é" is the digit row's 2, and the circumflex is a dead key for the letter after it.
   server_.SetKeyboardLayout("fr");
   Program program(server_, (kLog + R"(
-function root:onKeyPress(key, isRepeat) if not isRepeat then add("K " .. key) end end
-function root:onKeyRelease(key) add("k " .. key) end
+function root:onKeyPress(key, isRepeat) if not isRepeat then add("K " .. key) else repeating = true end end
+function root:onKeyRelease(key) add("k " .. key); repeating = false end
+function root:onTextInput(text) if not repeating then add("T " .. text) end end
 )")
                                .c_str());
   Start(program);
   program.Focus();
   program.Xdo("key q a");
-  std::string log = "K q;k q;K a;k a";
+  std::string log = "K q;T q;k q;K a;T a;k a";
   ASSERT_EQ(Expect(program, log), Logged(log));
+  program.Xdo("key eacute");
+  log += ";K é;T é;k é";
+  ASSERT_EQ(Expect(program, log), Logged(log));
+  if (!e2e::UnderWine()) {
+    // (Wine's own input-method bridge keeps the keys of a composition from the program.)
+    program.Xdo("key dead_circumflex e");
+    log += ";K ^;k ^;K e;T ê;k e";
+    ASSERT_EQ(Expect(program, log), Logged(log));
+  }
   // A key held while the window loses the keyboard goes up then.
   program.Xdo("keydown c");
-  log += ";K c";
+  log += ";K c;T c";
   ASSERT_EQ(Expect(program, log), Logged(log));
   program.Unfocus();
   log += ";k c";

@@ -21,6 +21,12 @@ TMain::TMain() {
   OnClick = [this] { FormClick(); };
   OnMouseDown = [this](TMouseButton b, int x, int y) { FormMouseDown(b, x, y); };
   OnMouseUp = [this](TMouseButton b, int x, int y) { FormMouseUp(b, x, y); };
+  OnMouseMove = [this](int x, int y) { FormMouseMove(x, y); };
+  OnMouseLeave = [this] { FormMouseLeave(); };
+  OnMouseWheel = [this](TWheelDirection d, int x, int y) { FormMouseWheel(d, x, y); };
+  OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
+  OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
+  OnTextInput = [this](const std::string& text) { FormTextInput(text); };
 }
 
 TMain::~TMain() {
@@ -50,6 +56,8 @@ void TMain::Timer1Timer() {
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
   GLScreen->EndFrame();
+  // Nodes that moved under a still pointer are entered and left by the frame that moved them.
+  LuaHost->PointerAfterFrame();
 }
 
 std::string MouseEventName(TMouseButton button, const char* action) {
@@ -82,4 +90,48 @@ void TMain::FormMouseDown(TMouseButton button, int x, int y) {
 
 void TMain::FormMouseUp(TMouseButton button, int x, int y) {
   MouseEvent(button, "Release", x, y);
+}
+
+std::string WheelEventName(TWheelDirection direction) {
+  switch (direction) {
+    case wdUp:
+      return "WheelUp";
+    case wdDown:
+      return "WheelDown";
+    case wdLeft:
+      return "WheelLeft";
+    default:
+      return "WheelRight";
+  }
+}
+
+void TMain::FormMouseMove(int x, int y) {
+  if (LuaHost == nullptr) return;
+  LuaHost->PointerMoved(TFloatPoint{static_cast<float>(x), static_cast<float>(y)});
+}
+
+void TMain::FormMouseLeave() {
+  if (LuaHost == nullptr) return;
+  LuaHost->PointerLeft();
+}
+
+void TMain::FormMouseWheel(TWheelDirection direction, int x, int y) {
+  if (LuaHost == nullptr) return;
+  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
+  LuaHost->MouseEvent(point, WheelEventName(direction));
+}
+
+void TMain::FormKeyDown(const std::string& key, bool repeat) {
+  if (LuaHost == nullptr) return;
+  LuaHost->KeyEvent("KeyPress", key, repeat);
+}
+
+void TMain::FormKeyUp(const std::string& key) {
+  if (LuaHost == nullptr) return;
+  LuaHost->KeyEvent("KeyRelease", key, false);
+}
+
+void TMain::FormTextInput(const std::string& text) {
+  if (LuaHost == nullptr) return;
+  LuaHost->TextEvent(text);
 }

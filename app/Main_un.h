@@ -1,5 +1,6 @@
 // The main window: it owns the screen and the script host, draws a frame on every tick of its
-// 55 ms timer and hands mouse presses and releases to the host as named events.
+// 55 ms timer and hands mouse presses and releases, pointer movements, wheel notches and keys to
+// the host as named events.
 #pragma once
 
 #include <memory>
@@ -21,6 +22,12 @@ class TMain : public TForm {
   void FormClick();
   void FormMouseDown(TMouseButton button, int x, int y);
   void FormMouseUp(TMouseButton button, int x, int y);
+  void FormMouseMove(int x, int y);
+  void FormMouseLeave();
+  void FormMouseWheel(TWheelDirection direction, int x, int y);
+  void FormKeyDown(const std::string& key, bool repeat);
+  void FormKeyUp(const std::string& key);
+  void FormTextInput(const std::string& text);
   void Timer1Timer();
 
  private:
@@ -33,3 +40,5 @@ extern CLua* LuaHost;
 
 // The event name of a button and an action word: "LeftPress", "RightRelease", "Press", ...
 std::string MouseEventName(TMouseButton button, const char* action);
+// The event name of a wheel's notch: "WheelUp", "WheelDown", "WheelLeft", "WheelRight".
+std::string WheelEventName(TWheelDirection direction);

@@ -71,6 +71,49 @@ void MouseEvent(benchmark::State& state) {
 }
 BENCHMARK(MouseEvent)->Unit(benchmark::kMicrosecond);
 
+// Every node of a scene listens for the pointer coming and going.
+void ListenForThePointer(CLua* host) {
+  LuaBind::luaL_dostring(host->LuaState, R"(
+    local count = 0
+    local function listen(node)
+      node.onMouseEnter = function() count = count + 1 end
+      node.onMouseLeave = function() count = count - 1 end
+      for _, child in ipairs(node.nodes) do listen(child) end
+    end
+    listen(root)
+  )");
+}
+
+// The pointer moving over 10,000 nodes between two places: enter and leave for the nodes under
+// either (with handlers on every node when `listening`), and the MouseMove offered there.
+void MouseMove(benchmark::State& state, bool listening) {
+  auto host = std::make_unique<CLua>();
+  host->LoadScript(bench::WriteProgramScene(10000, 1));
+  if (listening) ListenForThePointer(host.get());
+  GLScreen->BeginFrame();
+  host->DrawNodes();
+  GLScreen->EndFrame();
+  const TFloatPoint points[2] = {{400, 300}, {200, 450}};
+  int turn = 0;
+  for (auto _ : state) host->PointerMoved(points[turn ^= 1]);
+}
+BENCHMARK_CAPTURE(MouseMove, plain, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MouseMove, listening, true)->Unit(benchmark::kMicrosecond);
+
+// The same scene after each frame with the pointer still over it: nothing moved, so nobody is
+// told anything, but the nodes under the pointer are looked for again.
+void PointerAfterFrame(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  host->LoadScript(bench::WriteProgramScene(10000, 1));
+  ListenForThePointer(host.get());
+  GLScreen->BeginFrame();
+  host->DrawNodes();
+  GLScreen->EndFrame();
+  host->PointerMoved(TFloatPoint{400, 300});
+  for (auto _ : state) host->PointerAfterFrame();
+}
+BENCHMARK(PointerAfterFrame)->Unit(benchmark::kMicrosecond);
+
 void AddTextureLarge(benchmark::State& state, std::string (*write)()) {
   std::string path = write();
   for (auto _ : state) {

@@ -3,21 +3,22 @@
 -- Every node is a Lua table with left, top, width and height (relative to its parent) and a set
 -- of pictures cut from textures. The program reads those fields on every frame, so moving a node
 -- is just writing to its table. Handlers are fields named "on" + event: onLeftPress,
--- onLeftRelease, onRightPress, ... and receive (node, x, y).
+-- onLeftRelease, onRightPress, onMouseEnter, onMouseLeave, onWheelUp, ... receive (node, x, y);
+-- onKeyPress, onKeyRelease and onTextInput go to the root with the key or the text.
 
 -- Textures: createTexture returns an index. The optional width and height are the units that
 -- picture source rectangles are measured in (here the image's own size in pixels).
-local sheet = createTexture("buttons.bmp", 256, 192) -- three buttons, raised and pressed
+local sheet = createTexture("buttons.bmp", 384, 192) -- three buttons: raised, pressed, lit
 local sky = createTexture("backdrop.jpg")            -- the whole image, no source rectangle
 local ball = createTexture("ball.tga", 64, 64)
-local round = createTexture("play.png", 128, 64)     -- a PNG with transparency: cut-outs
+local round = createTexture("play.png", 192, 64)     -- a PNG with transparency: cut-outs
 
 -- The root node is the global `root`. Give it the whole window and a backdrop picture.
 root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
 root.createPicture("sky", sky)
 root.setPicture("sky")
 
--- A menu: one parent node, three button children. Each button has two pictures cut from the
+-- A menu: one parent node, three button children. Each button has three pictures cut from the
 -- same texture with source rectangles (left, top, width, height in the texture's units).
 local menu = root.createNode{ id = "menu", left = 40, top = 60, width = 128, height = 232 }
 local names = { "circle", "square", "triangle" }
@@ -27,6 +28,7 @@ for i, name in ipairs(names) do
   local button = menu.createNode{ id = name, left = 0, top = (i - 1) * 84, width = 128, height = 64 }
   button.createPicture("up", sheet, 0, row, 128, 64)
   button.createPicture("down", sheet, 128, row, 128, 64)
+  button.createPicture("lit", sheet, 256, row, 128, 64)
   button.setPicture("up")
 
   -- Node functions are called with a dot; the handler gets its own node table as `self`.
@@ -36,8 +38,19 @@ for i, name in ipairs(names) do
   end
 
   function button:onLeftRelease(x, y)
-    self.setPicture("up")
+    self.setPicture(self.hovered and "lit" or "up")
     print("released", self.id, x, y)
+  end
+
+  -- The button lights up while the pointer is over it (unless it is held down).
+  function button:onMouseEnter()
+    self.hovered = true
+    if self.getPicture() == "up" then self.setPicture("lit") end
+  end
+
+  function button:onMouseLeave()
+    self.hovered = false
+    if self.getPicture() == "lit" then self.setPicture("up") end
   end
 end
 
@@ -47,6 +60,7 @@ end
 local play = root.createNode{ id = "play", left = 620, top = 80, width = 96, height = 96 }
 play.createPicture("up", round, 0, 0, 64, 64)
 play.createPicture("down", round, 64, 0, 64, 64)
+play.createPicture("lit", round, 128, 0, 64, 64)
 play.setPicture("up")
 
 function play:onLeftPress(x, y)
@@ -54,13 +68,24 @@ function play:onLeftPress(x, y)
   print("pressed", self.id, x, y)
 end
 
+function play:onMouseEnter()
+  self.hovered = true
+  if self.getPicture() == "up" then self.setPicture("lit") end
+end
+
+function play:onMouseLeave()
+  self.hovered = false
+  if self.getPicture() == "lit" then self.setPicture("up") end
+end
+
 -- A release away from the button it was pressed on still reaches the root (the left button is
 -- followed outside the window too): put every button back up.
 function root:onLeftRelease(x, y)
   for _, name in ipairs(names) do
-    menu.getNode(name).setPicture("up")
+    local button = menu.getNode(name)
+    button.setPicture(button.hovered and "lit" or "up")
   end
-  play.setPicture("up")
+  play.setPicture(play.hovered and "lit" or "up")
 end
 
 -- Nested nodes: a ball carrying a small moon. The moon's position is relative to the ball, so
@@ -81,6 +106,14 @@ end
 
 function orbit:onLeftPress() step() end
 function moon:onLeftPress() step() end
+
+-- The wheel turns the pair along too, and so do the arrow keys: keys go to the root, which
+-- decides what they do.
+function orbit:onWheelDown() step() end
+function root:onKeyPress(key, isRepeat)
+  if key == "right" or key == "space" then step() end
+  if key == "escape" then print("escape pressed") end
+end
 
 -- A right click anywhere names the deepest node that has no handler of its own for it.
 function root:onRightPress(x, y)

@@ -76,10 +76,110 @@ void MouseButtonUp(TForm* form, TMouseButton button, int x, int y) {
   if (captured && inside && form->OnClick) Application->SafeCall(form->OnClick);
   if (FormLive(form) && form->OnMouseUp)
     Application->SafeCall([&] { form->OnMouseUp(button, x, y); });
+  // The pointer was followed outside until now.
+  if (!inside) MouseLeft(form);
 }
 
 void MouseCaptureLost(TForm* form) {
   form->InputData().leftCaptured = false;
+}
+
+void MouseMoved(TForm* form, int x, int y) {
+  if (!FormLive(form)) return;
+  TForm::Input& input = form->InputData();
+  if (!InsideClient(form, x, y) && !input.leftCaptured) {
+    MouseLeft(form);
+    return;
+  }
+  // The window system may report one place twice (coming in, then moving there).
+  if (input.pointerIn && x == input.pointerX && y == input.pointerY) return;
+  input.pointerIn = true;
+  input.pointerX = x;
+  input.pointerY = y;
+  if (form->OnMouseMove) Application->SafeCall([&] { form->OnMouseMove(x, y); });
+}
+
+void MouseLeft(TForm* form) {
+  if (!FormLive(form)) return;
+  TForm::Input& input = form->InputData();
+  if (input.leftCaptured || !input.pointerIn) return;
+  input.pointerIn = false;
+  if (form->OnMouseLeave) Application->SafeCall(form->OnMouseLeave);
+}
+
+void MouseWheel(TForm* form, TWheelDirection direction, int x, int y) {
+  if (!FormLive(form) || !InsideClient(form, x, y)) return;
+  if (form->OnMouseWheel) Application->SafeCall([&] { form->OnMouseWheel(direction, x, y); });
+}
+
+void KeyDown(TForm* form, unsigned code, const std::string& name) {
+  if (!FormLive(form)) return;
+  auto& held = form->InputData().heldKeys;
+  bool repeat = false;
+  for (const auto& key : held) repeat = repeat || key.first == code;
+  if (!repeat) held.emplace_back(code, name);
+  if (form->OnKeyDown) Application->SafeCall([&] { form->OnKeyDown(name, repeat); });
+}
+
+void KeyUp(TForm* form, unsigned code) {
+  if (!FormLive(form)) return;
+  auto& held = form->InputData().heldKeys;
+  for (auto key = held.begin(); key != held.end(); ++key) {
+    if (key->first != code) continue;
+    // Named as it was when it went down, whatever the layout is now.
+    const std::string name = key->second;
+    held.erase(key);
+    if (form->OnKeyUp) Application->SafeCall([&] { form->OnKeyUp(name); });
+    return;
+  }
+}
+
+void TextTyped(TForm* form, const std::string& text) {
+  if (!FormLive(form)) return;
+  // Backspace, Return, Tab and Escape (and what else is no text) come only as keys.
+  std::string printable;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) continue;
+    // The C1 controls, U+0080 to U+009F, are C2 80 to C2 9F in UTF-8.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      ++i;
+      continue;
+    }
+    printable += text[i];
+  }
+  if (printable.empty()) return;
+  if (form->OnTextInput) Application->SafeCall([&] { form->OnTextInput(printable); });
+}
+
+void KeyboardLost(TForm* form) {
+  if (!FormLive(form)) return;
+  // Latest first, as fingers come off; a handler may loop messages meanwhile.
+  std::vector<unsigned> codes;
+  for (const auto& key : form->InputData().heldKeys) codes.insert(codes.begin(), key.first);
+  for (unsigned code : codes) KeyUp(form, code);
+}
+
+std::string CharacterText(uint32_t character) {
+  if (character < 0x20 || (character >= 0x7F && character <= 0x9F)) return std::string();
+  if ((character >= 0xD800 && character <= 0xDFFF) || character > 0x10FFFF) return std::string();
+  std::string text;
+  if (character < 0x80) {
+    text += static_cast<char>(character);
+  } else if (character < 0x800) {
+    text += static_cast<char>(0xC0 | (character >> 6));
+    text += static_cast<char>(0x80 | (character & 0x3F));
+  } else if (character < 0x10000) {
+    text += static_cast<char>(0xE0 | (character >> 12));
+    text += static_cast<char>(0x80 | ((character >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (character & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (character >> 18));
+    text += static_cast<char>(0x80 | ((character >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((character >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (character & 0x3F));
+  }
+  return text;
 }
 
 namespace {

@@ -6,8 +6,10 @@
 // this header.
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -42,6 +44,27 @@ void MouseButtonUp(TForm* form, TMouseButton button, int x, int y);
 // The system took the capture away (another window, a message box): the left button's release
 // is no longer followed outside.
 void MouseCaptureLost(TForm* form);
+// The pointer is at a client position (outside the client area it arrives only while a button
+// holds the pointer: then it counts only while the left button does, and otherwise as leaving).
+void MouseMoved(TForm* form, int x, int y);
+// The pointer left the window. While the left button holds it, it is followed until its release.
+void MouseLeft(TForm* form);
+// One notch of a wheel at a client position; it counts only over the client area.
+void MouseWheel(TForm* form, TWheelDirection direction, int x, int y);
+
+// A key went down or up. `code` tells the keys apart (both Shift keys have one name); `name` is
+// how the form's handlers know it. A press of a key already down is its auto-repeat; a release
+// of a key whose press the form never had (one that closed a message box) is not the form's.
+void KeyDown(TForm* form, unsigned code, const std::string& name);
+void KeyUp(TForm* form, unsigned code);
+// Text the keys produced, UTF-8; control characters are dropped (those keys arrive as keys).
+void TextTyped(TForm* form, const std::string& text);
+// The window lost the keyboard: every key it holds goes up.
+void KeyboardLost(TForm* form);
+
+// UTF-8 of a Unicode code point; nothing for control characters and what is no character. Keys
+// outside the table of names are named so, by what they type unshifted (in lower case).
+std::string CharacterText(uint32_t character);
 
 // Every message box of the program: the test hook when one is set; once the program is ending,
 // the text on standard error instead of a box; otherwise the backend's box.
@@ -71,4 +94,9 @@ int NativeMessageBox(const std::string& text, const std::string& caption);
 // The framework's own state of a form.
 struct TForm::Input {
   bool leftCaptured = false;  // a left press over the client area was delivered, not yet released
+  bool pointerIn = false;     // moves were delivered since the pointer last left
+  int pointerX = 0;           // where the last one was
+  int pointerY = 0;
+  // Keys down, in the order they went down: code and name.
+  std::vector<std::pair<unsigned, std::string>> heldKeys;
 };

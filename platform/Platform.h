@@ -84,6 +84,9 @@ void SetMessageBoxHook(MessageBoxHook hook);
 // The form framework: one top-level window class, a timer and the application object.
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
+// One notch of a mouse wheel: up and down of the usual wheel, left and right of a tilting or
+// horizontal one.
+enum TWheelDirection { wdUp, wdDown, wdLeft, wdRight };
 enum TBorderStyle { bsSingle, bsSizeable };
 enum TPosition { poDesigned, poScreenCenter };
 
@@ -142,6 +145,22 @@ class TForm {
   std::function<void()> OnClick;
   std::function<void(TMouseButton button, int x, int y)> OnMouseDown;
   std::function<void(TMouseButton button, int x, int y)> OnMouseUp;
+  // The pointer moved over the client area, or anywhere while the left button holds it.
+  // Movements that come faster than they are handled arrive as the latest one.
+  std::function<void(int x, int y)> OnMouseMove;
+  // The pointer left the window (while the left button holds it: when that button is released
+  // outside).
+  std::function<void()> OnMouseLeave;
+  // One notch of a wheel with the pointer over the client area.
+  std::function<void(TWheelDirection direction, int x, int y)> OnMouseWheel;
+  // A key went down (again, with `repeat`, while held) or up; keys are named as the user's
+  // layout labels them: letters and digits as their lower-case character, the others by a fixed
+  // table ("space", "return", "f1", ...), else the character they type unshifted, else
+  // "unknown". Every key still held goes up when the window loses the keyboard.
+  std::function<void(const std::string& key, bool repeat)> OnKeyDown;
+  std::function<void(const std::string& key)> OnKeyUp;
+  // Text the keys produced (UTF-8, dead keys and compose sequences done, no control characters).
+  std::function<void(const std::string& text)> OnTextInput;
 
   // Runs OnCreate; the application object calls it once the form's components exist.
   void DoCreate();

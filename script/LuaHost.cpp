@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "app/Util_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
@@ -183,4 +185,72 @@ void CLua::MouseEvent(const TFloatPoint& point, const std::string& name) {
   list.SortByDepth();
   for (int32_t i = 0; i < list.Count; ++i)
     if (list.Items[i]->OfferEvent(LuaState, name, point)) break;
+}
+
+void CLua::UpdatePointer(const TFloatPoint* point) {
+  if (LuaState == nullptr) return;
+  // The nodes under the pointer now, in tree order, against those under it at the last look.
+  ++PointerLooks;
+  PointerHits.Clear();
+  if (point != nullptr) Root->CollectHits(*point, PointerHits);
+  std::vector<CLuaNode*> leaving;
+  std::vector<CLuaNode*> entering;
+  for (int32_t i = 0; i < PointerHits.Count; ++i) {
+    CLuaNode* node = PointerHits.Items[i];
+    node->PointerSeen = PointerLooks;
+    if (!node->UnderPointer) entering.push_back(node);
+  }
+  for (CLuaNode* node : UnderPointer)
+    if (node->PointerSeen != PointerLooks) leaving.push_back(node);
+  if (leaving.empty() && entering.empty()) return;
+  // The new state stands before any handler runs: a handler that loops messages (a loader's
+  // box) may move the pointer again meanwhile.
+  for (CLuaNode* node : leaving) node->UnderPointer = false;
+  for (CLuaNode* node : entering) node->UnderPointer = true;
+  UnderPointer.assign(PointerHits.Items.begin(), PointerHits.Items.begin() + PointerHits.Count);
+
+  // Leaves first, deepest first; then enters, parents first; nodes of one depth in tree order.
+  std::stable_sort(leaving.begin(), leaving.end(),
+                   [](const CLuaNode* a, const CLuaNode* b) { return a->Depth > b->Depth; });
+  std::stable_sort(entering.begin(), entering.end(),
+                   [](const CLuaNode* a, const CLuaNode* b) { return a->Depth < b->Depth; });
+  const TFloatPoint at = point != nullptr ? *point : Pointer;
+  for (CLuaNode* node : leaving) node->OfferEvent(LuaState, "MouseLeave", at);
+  for (CLuaNode* node : entering) node->OfferEvent(LuaState, "MouseEnter", at);
+}
+
+void CLua::PointerMoved(const TFloatPoint& point) {
+  PointerIn = true;
+  Pointer = point;
+  UpdatePointer(&point);
+  MouseEvent(point, "MouseMove");
+}
+
+void CLua::PointerLeft() {
+  PointerIn = false;
+  UpdatePointer(nullptr);
+}
+
+void CLua::PointerAfterFrame() {
+  // Without the pointer over the window nothing is under it, and nothing changes.
+  if (PointerIn) UpdatePointer(&Pointer);
+}
+
+void CLua::KeyEvent(const std::string& name, const std::string& key, bool repeat) {
+  if (LuaState == nullptr) return;
+  const bool press = name == "KeyPress";
+  Root->CallHandler(LuaState, name, [&](lua_State* L) {
+    lua_pushlstring(L, key.data(), key.size());
+    if (!press) return 1;
+    lua_pushboolean(L, repeat);
+    return 2;
+  });
+}
+
+void CLua::TextEvent(const std::string& text) {
+  if (LuaState == nullptr) return;
+  Root->CallHandler(LuaState, "TextInput", [&](lua_State* L) {
+    lua_pushlstring(L, text.data(), text.size());
+    return 1;
+  });
 }

@@ -276,6 +276,15 @@ void CLuaNode::CollectHits(const TFloatPoint& point, CLuaNodeList& list) {
 }
 
 bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoint& point) {
+  return CallHandler(L, name, [&point](lua_State* state) {
+    lua_pushnumber(state, point.X);
+    lua_pushnumber(state, point.Y);
+    return 2;
+  });
+}
+
+bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
+                           const std::function<int(lua_State*)>& pushArguments) {
   // The stack goes back to this height, not to empty: a handler may run a message loop that
   // delivers events while a script function's values are still on the stack.
   int base = lua_gettop(L);
@@ -302,9 +311,8 @@ bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoi
     return false;
   }
   PushTable(L);
-  lua_pushnumber(L, point.X);
-  lua_pushnumber(L, point.Y);
-  lua_pcall(L, 3, 0, 0);
+  const int arguments = pushArguments(L);
+  lua_pcall(L, 1 + arguments, 0, 0);
   lua_settop(L, base);
   return true;
 }

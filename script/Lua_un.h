@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,10 @@ class CLuaNode {
   void CollectHits(const TFloatPoint& point, CLuaNodeList& list);
   // Calls the node's handler "on" + name as handler(table, X, Y) when it has one.
   bool OfferEvent(LuaBind::lua_State* L, const std::string& name, const TFloatPoint& point);
+  // Calls the node's handler "on" + name as handler(table, ...) with the arguments that
+  // `pushArguments` pushes (it returns their count) when it has one; true when it had one.
+  bool CallHandler(LuaBind::lua_State* L, const std::string& name,
+                   const std::function<int(LuaBind::lua_State*)>& pushArguments);
 
   int32_t Depth;
   CLuaNode* Parent;
@@ -74,6 +79,10 @@ class CLuaNode {
   int32_t CurrentPicture;
   TFloatRect Rect;
   TFloatRect ScreenRect;
+  // Whether the pointer was over the node's rectangle at the host's last look, and the number of
+  // the look that last found it there.
+  bool UnderPointer = false;
+  uint64_t PointerSeen = 0;
 
  private:
   // The next node of this subtree in pre-order, or null at its end. Trees may be as deep as a
@@ -132,6 +141,19 @@ class CLua {
   void DrawNodes();
   void MouseEvent(const TFloatPoint& point, const std::string& name);
 
+  // The pointer moved to `point`: every node whose rectangle of the last frame it went out of
+  // hears "MouseLeave" (deepest first), every one it came into "MouseEnter" (parents first),
+  // then "MouseMove" is offered as a press is.
+  void PointerMoved(const TFloatPoint& point);
+  // The pointer left the window: every node it was over hears "MouseLeave".
+  void PointerLeft();
+  // After a frame: nodes that moved under the still pointer, or away from it, are told.
+  void PointerAfterFrame();
+  // "KeyPress" (with the key's name and whether it is a held key's repeat) or "KeyRelease" (with
+  // the name), and "TextInput" (with the text), offered to the root's handler.
+  void KeyEvent(const std::string& name, const std::string& key, bool repeat);
+  void TextEvent(const std::string& text);
+
   LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
   std::string ErrorText;
   std::unique_ptr<CLuaNode> Root;
@@ -142,6 +164,14 @@ class CLua {
   bool RunScript(const std::string& fileName);
   int ReadChunk(const std::string& resolvedPath, const std::string& path);
 
+  // Tells the nodes the pointer went out of and came into on its way to `point` (null: it left).
+  void UpdatePointer(const TFloatPoint* point);
+
   std::string MissingInterpreter;  // why there is no interpreter, for LoadScript to report
   int EventDepth = 0;              // MouseEvent calls in progress (a handler may loop messages)
+  bool PointerIn = false;          // the pointer is over the window (or held by the left button)
+  TFloatPoint Pointer{0, 0};       // where it was last
+  std::vector<CLuaNode*> UnderPointer;  // the nodes it was over at the last look, in tree order
+  uint64_t PointerLooks = 0;
+  CLuaNodeList PointerHits;  // reused by every look
 };

@@ -89,15 +89,21 @@ def write_jpeg(path, img):
 
 
 def button_sheet():
-    """Three buttons, one per row; the left column is the raised face, the right the pressed."""
+    """Three buttons, one per row; the columns are the raised face, the pressed one and the
+    raised one lit up (the pointer is over it)."""
     w, h = 128, 64
-    img = canvas(2 * w, 3 * h, (0, 0, 0))
+    img = canvas(3 * w, 3 * h, (0, 0, 0))
     glyph_colours = [(214, 64, 52), (58, 160, 72), (52, 96, 214)]
+    faces = {
+        "raised": ((236, 236, 240), (176, 178, 190)),
+        "pressed": ((150, 152, 166), (204, 206, 214)),
+        "lit": ((255, 252, 232), (226, 214, 160)),
+    }
     for row in range(3):
-        for pressed in (0, 1):
-            ox, oy = pressed * w, row * h
-            top, bottom = ((236, 236, 240), (176, 178, 190)) if not pressed else \
-                ((150, 152, 166), (204, 206, 214))
+        for column, state in enumerate(("raised", "pressed", "lit")):
+            pressed = state == "pressed"
+            ox, oy = column * w, row * h
+            top, bottom = faces[state]
             for y in range(h):
                 shade = blend(top, bottom, y / (h - 1))
                 fill_rect(img, ox, oy + y, ox + w, oy + y + 1, shade)
@@ -110,6 +116,8 @@ def button_sheet():
             fill_rect(img, ox + w - 3, oy, ox + w, oy + h, dark)
             cx, cy = ox + w // 2 + 2 * pressed, oy + h // 2 + 2 * pressed
             colour = glyph_colours[row]
+            if state == "lit":
+                colour = blend(colour, (255, 255, 255), 0.2)
             for y in range(oy + 6, oy + h - 6):
                 for x in range(ox + 6, ox + w - 6):
                     dx, dy = x - cx, y - cy
@@ -181,25 +189,28 @@ def over(top, top_alpha, bottom, bottom_alpha):
 
 
 def play_buttons():
-    """Two round play buttons side by side, 64 by 64 each, on a transparent ground: raised on the
-    left, pressed on the right. Each casts a soft shadow, so its corners and rim let what lies
-    below show through, darkened."""
+    """Three round play buttons side by side, 64 by 64 each, on a transparent ground: raised,
+    pressed, and raised and lit up (the pointer is over it). Each casts a soft shadow, so its
+    corners and rim let what lies below show through, darkened."""
     size, radius = 64, 25
-    img = [[(0, 0, 0, 0)] * (2 * size) for _ in range(size)]
-    for pressed in (0, 1):
-        cx, cy = size * pressed + 31.5 + 1.5 * pressed, 30.5 + 1.5 * pressed
+    img = [[(0, 0, 0, 0)] * (3 * size) for _ in range(size)]
+    for column in (0, 1, 2):
+        pressed = column == 1
+        cx, cy = size * column + 31.5 + 1.5 * pressed, 30.5 + 1.5 * pressed
         shadow_x, shadow_y = (3, 4) if not pressed else (1, 1.5)
         for y in range(size):
-            for x in range(size * pressed, size * (pressed + 1)):
+            for x in range(size * column, size * (column + 1)):
                 d = math.hypot(x - cx, y - cy)
                 sd = math.hypot(x - cx - shadow_x, y - cy - shadow_y)
                 shadow = 0.5 * max(0.0, min(1.0, (radius + 4 - sd) / 8))
                 disc = coverage(d, radius)
-                # Lit from the top left; darker when pressed.
+                # Lit from the top left; darker when pressed, brighter under the pointer.
                 light = max(0.0, min(1.0, 0.55 - ((x - cx) + (y - cy)) / (3.0 * radius)))
                 face = blend((24, 120, 96), (120, 226, 170), light)
                 if pressed:
                     face = blend(face, (0, 0, 0), 0.18)
+                if column == 2:
+                    face = blend(face, (200, 255, 220), 0.35)
                 rim = coverage(d, radius) - coverage(d, radius - 2)
                 face = blend(face, (250, 255, 250), 0.5 * rim)
                 # The glyph: a triangle pointing right, its edges smoothed by 4 by 4 samples.

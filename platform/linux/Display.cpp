@@ -82,6 +82,7 @@ bool OpenDisplay() {
   state.netWmWindowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
   state.netWmWindowTypeDialog = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
   state.motifWmHints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
+  OpenInputMethod(display);
   return true;
 }
 

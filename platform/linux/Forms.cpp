@@ -64,7 +64,13 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
     case ButtonPress:
     case ButtonRelease: {
       unsigned button = event.xbutton.button;
-      if (button >= 4 && button <= 7) return;  // the wheel is not a button
+      if (button >= 4 && button <= 7) {
+        // The wheel: a press is a notch, its release means nothing.
+        const TWheelDirection direction[] = {wdUp, wdDown, wdLeft, wdRight};
+        if (event.type == ButtonPress)
+          MouseWheel(form, direction[button - 4], event.xbutton.x, event.xbutton.y);
+        return;
+      }
       TMouseButton which = button == 1   ? mbLeft
                            : button == 2 ? mbMiddle
                            : button == 3 ? mbRight
@@ -77,6 +83,32 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
         MouseButtonUp(form, which, event.xbutton.x, event.xbutton.y);
       return;
     }
+    case MotionNotify:
+      MouseMoved(form, event.xmotion.x, event.xmotion.y);
+      return;
+    case EnterNotify:
+      // Where the pointer came in, also when it did not move since (a window mapped under it).
+      if (event.xcrossing.mode != NotifyGrab)
+        MouseMoved(form, event.xcrossing.x, event.xcrossing.y);
+      return;
+    case LeaveNotify:
+      // A grab starting elsewhere is no leaving; one ending with the pointer outside is.
+      if (event.xcrossing.mode != NotifyGrab) MouseLeft(form);
+      return;
+    case KeyPress:
+      // The key itself went down before the input method saw it (DispatchEvent); what is left is
+      // the text, of keys the input method let through (or sent back).
+      TextTyped(form, TypedText(native->inputContext, event.xkey));
+      return;
+    case FocusIn:
+      if (native->inputContext) XSetICFocus(native->inputContext);
+      return;
+    case FocusOut:
+      // Focus moving between the window and its own parts is not losing the keyboard.
+      if (event.xfocus.detail == NotifyInferior || event.xfocus.detail == NotifyPointer) return;
+      if (native->inputContext) XUnsetICFocus(native->inputContext);
+      KeyboardLost(form);
+      return;
     case ClientMessage:
       if (event.xclient.message_type == displayState.wmProtocols &&
           static_cast<Atom>(event.xclient.data.l[0]) == displayState.wmDeleteWindow)
@@ -102,9 +134,39 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
   }
 }
 
+// A key of a form goes down or up as the keyboard reports it, before the input method takes it:
+// a dead key is a key too, and the input method's own state would colour the key's name (the
+// "e" after a dead circumflex would be named by the composed character). Keys the input method
+// sends back (synthetic ones) were counted when they came first, and those it makes to carry a
+// composed character (key code 0) are no keys.
+void KeyOfForm(XEvent& event) {
+  if (event.type != KeyPress && event.type != KeyRelease) return;
+  if (event.xkey.send_event || event.xkey.keycode == 0) return;
+  TForm::Native* native = NativeOfWindow(event.xkey.window);
+  if (!native) return;
+  if (event.type == KeyPress)
+    KeyDown(native->form, event.xkey.keycode, KeyName(Dpy(), native->inputContext, event.xkey));
+  else
+    KeyUp(native->form, event.xkey.keycode);
+}
+
 void DispatchEvent(XEvent& event) {
+  KeyOfForm(event);
+  // The input method takes the keys of dead keys and compose sequences first.
+  if (XFilterEvent(&event, None)) return;
   if (DispatchToHandler(event)) return;
   if (TForm::Native* native = NativeOfWindow(event.xany.window)) DispatchFormEvent(native, event);
+}
+
+// Movements that came faster than they were handled are taken together: only the latest of a
+// run of them counts, so they never queue up behind a frame.
+void SkipToLatestMotion(Display* display, XEvent& event) {
+  while (XEventsQueued(display, QueuedAlready) > 0) {
+    XEvent next;
+    XPeekEvent(display, &next);
+    if (next.type != MotionNotify || next.xmotion.window != event.xmotion.window) return;
+    XNextEvent(display, &event);
+  }
 }
 
 }  // namespace
@@ -131,6 +193,7 @@ void PumpEvents(int maxWaitMs) {
     while (Dpy() && XPending(display)) {
       XEvent event;
       XNextEvent(display, &event);
+      if (event.type == MotionNotify) SkipToLatestMotion(display, event);
       DispatchEvent(event);
     }
   } else if (wait != 0) {
@@ -160,6 +223,8 @@ void TTimer::SetEnabled(bool enabled) {
 
 void formframework::DestroyNative(TForm::Native* native) {
   Display* display = Dpy();
+  if (native->inputContext) XDestroyIC(native->inputContext);
+  native->inputContext = nullptr;
   if (display && native->window) {
     ReleaseContextsOn(native->window);
     if (native->alive) {
@@ -181,7 +246,9 @@ HWND TForm::Handle() {
   attributes.background_pixel = displayState.buttonFace;
   attributes.border_pixel = displayState.black;
   attributes.colormap = displayState.colormap;
-  attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+  attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask |
+                          PointerMotionMask | EnterWindowMask | LeaveWindowMask | KeyPressMask |
+                          KeyReleaseMask | FocusChangeMask;
   int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
   Window window = XCreateWindow(
       display, displayState.root, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
@@ -190,6 +257,7 @@ HWND TForm::Handle() {
   auto* native = new Native;
   native->form = this;
   native->window = window;
+  native->inputContext = CreateInputContext(window);
   handle_ = native;
   LiveWindows().insert(native);
   SetCommonProperties(window);

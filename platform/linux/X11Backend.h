@@ -134,6 +134,19 @@ FARPROC WglBaseFunction(const char* name);
 // UTF-8 to Latin-1 for the core fonts; characters outside Latin-1 become '?'.
 std::string Utf8ToLatin1(const std::string& text);
 
+// ---------------------------------------------------------------------------------------------
+// Keyboard
+
+// Sets the character type from the environment and opens the input method; OpenDisplay calls it.
+void OpenInputMethod(Display* display);
+void CloseInputMethod();
+// The input context of a window, or null when there is no input method.
+XIC CreateInputContext(Window window);
+// The name of the key of a key event, as the layout labels it.
+std::string KeyName(Display* display, XIC context, const XKeyEvent& event);
+// The text a key press typed (through the input method when there is one), UTF-8.
+std::string TypedText(XIC context, XKeyEvent& event);
+
 }  // namespace xbackend
 
 // The backend's view of a form's native window.
@@ -145,4 +158,5 @@ struct TForm::Native {
   bool positioned = false;  // centred on its first showing
   int pixelFormat = 0;
   xbackend::DeviceContext* dc = nullptr;
+  XIC inputContext = nullptr;
 };

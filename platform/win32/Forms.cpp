@@ -10,6 +10,7 @@
 // monitor's scale.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/FormFramework.h"
@@ -24,7 +25,10 @@ using namespace win32backend;
 struct TForm::Native {
   TForm* form = nullptr;
   HWND window = nullptr;
-  bool positioned = false;  // centred on its first showing
+  bool positioned = false;     // centred on its first showing
+  bool trackingLeave = false;  // the system is asked to tell when the pointer leaves
+  int wheel[2] = {0, 0};       // parts of a notch turned so far, vertical and horizontal
+  wchar_t highSurrogate = 0;   // the first half of a character beyond the 16-bit range
 };
 
 namespace {
@@ -91,6 +95,52 @@ void MouseMessage(TForm::Native* native, UINT message, LPARAM lParam) {
     MouseButtonUp(native->form, ButtonOf(message), x, y);
 }
 
+void MouseMoveMessage(TForm::Native* native, LPARAM lParam) {
+  if (!native->trackingLeave) {
+    TRACKMOUSEEVENT track = {};
+    track.cbSize = sizeof track;
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = native->window;
+    native->trackingLeave = TrackMouseEvent(&track) != FALSE;
+  }
+  MouseMoved(native->form, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+}
+
+// The wheel's messages come to the window with the keyboard, in parts of a notch on smooth
+// wheels: whole notches are handed on, the rest is kept for the next message. Where the pointer
+// was is taken from the message queue's own record, in screen coordinates: the messages carry
+// screen coordinates too, but not every implementation of them agrees on that for the
+// horizontal one.
+void WheelMessage(TForm::Native* native, bool horizontal, WPARAM wParam) {
+  const DWORD position = GetMessagePos();
+  POINT at = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+  ScreenToClient(native->window, &at);
+  int& turned = native->wheel[horizontal ? 1 : 0];
+  turned += GET_WHEEL_DELTA_WPARAM(wParam);
+  const int notches = turned / WHEEL_DELTA;
+  turned -= notches * WHEEL_DELTA;
+  // Positive is away from the user on the usual wheel, and to the right on a horizontal one.
+  const TWheelDirection direction =
+      horizontal ? (notches > 0 ? wdRight : wdLeft) : (notches > 0 ? wdUp : wdDown);
+  for (int i = 0; i < std::abs(notches) && FormLive(native->form); ++i)
+    MouseWheel(native->form, direction, at.x, at.y);
+}
+
+void CharacterMessage(TForm::Native* native, WPARAM wParam) {
+  const wchar_t unit = static_cast<wchar_t>(wParam);
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    native->highSurrogate = unit;
+    return;
+  }
+  uint32_t character = unit;
+  if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    if (!native->highSurrogate) return;
+    character = 0x10000 + ((native->highSurrogate - 0xD800u) << 10) + (unit - 0xDC00u);
+  }
+  native->highSurrogate = 0;
+  TextTyped(native->form, CharacterText(character));
+}
+
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* native = reinterpret_cast<TForm::Native*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!native) return DefWindowProcW(window, message, wParam, lParam);
@@ -112,6 +162,43 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return TRUE;
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lParam) != window) MouseCaptureLost(native->form);
+      return 0;
+    case WM_MOUSEMOVE:
+      MouseMoveMessage(native, lParam);
+      return 0;
+    case WM_MOUSELEAVE:
+      native->trackingLeave = false;
+      MouseLeft(native->form);
+      return 0;
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+      WheelMessage(native, message == WM_MOUSEHWHEEL, wParam);
+      return 0;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      KeyDown(native->form, KeyCode(lParam), KeyName(wParam, lParam));
+      // Alt+F4 and the other keys the system handles itself still reach it.
+      if (message == WM_KEYDOWN) return 0;
+      break;
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      KeyUp(native->form, KeyCode(lParam));
+      if (message == WM_KEYUP) return 0;
+      break;
+    case WM_CHAR:
+      CharacterMessage(native, wParam);
+      return 0;
+    case WM_SYSCHAR:
+      // Alt with a letter types nothing, and has no menu to open; Alt+Space opens the window's.
+      if (wParam != L' ') return 0;
+      break;
+    case WM_SYSCOMMAND:
+      // Alt or F10 alone would take the keyboard into the window's menu until pressed again.
+      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) return 0;
+      break;
+    case WM_KILLFOCUS:
+      native->highSurrogate = 0;
+      KeyboardLost(native->form);
       return 0;
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the frame takes that scale, the client area keeps

@@ -70,6 +70,14 @@ XServer::XServer(bool withGL) {
 
 XServer::~XServer() {
   if (pid_ > 0) testx::StopXvfb(pid_);
+  if (pid_ <= 0 && layoutSet_) Capture(Env() + "setxkbmap us 2>&1");
+}
+
+void XServer::SetKeyboardLayout(const std::string& layout) {
+  int status = 0;
+  std::string out = Capture(Env() + "setxkbmap " + layout + " 2>&1", &status);
+  if (status != 0) throw std::runtime_error("setxkbmap " + layout + ": " + out);
+  layoutSet_ = true;
 }
 
 Program::Program(const XServer& server, const char* script, const std::string& ownFolder)
@@ -197,6 +205,28 @@ void Program::Close() const {
       if (status != 0) return;
       Sleep(100);
     }
+  }
+}
+
+void Program::Focus() const {
+  if (!UnderWine()) {
+    Xdo("windowfocus --sync " + window_);
+    return;
+  }
+  // Wine's windows take the keyboard through the window manager, and Wine makes the window its
+  // own focus only once it has read that news: give it a moment.
+  Xdo("windowactivate --sync " + window_);
+  Sleep(300);
+}
+
+void Program::Unfocus() const {
+  if (UnderWine()) {
+    Xdo("windowminimize --sync " + window_);
+  } else {
+    // Without a window manager the keyboard goes back to the screen's root window.
+    std::string root =
+        Capture(server_.Env() + "xwininfo -root | sed -n 's/.*Window id: \\([^ ]*\\).*/\\1/p'");
+    Xdo("windowfocus " + root);
   }
 }
 

@@ -30,10 +30,14 @@ class XServer {
   const std::string& Display() const { return display_; }
   // Prefixes a command with DISPLAY=...
   std::string Env() const { return "DISPLAY=" + display_ + " "; }
+  // Sets the keyboard's layout ("fr", ...); a shared display gets the US layout back when this
+  // object goes.
+  void SetKeyboardLayout(const std::string& layout);
 
  private:
   pid_t pid_ = -1;
   std::string display_;
+  bool layoutSet_ = false;
 };
 
 struct Rgb {
@@ -67,6 +71,9 @@ class Program {
   int Xdo(const std::string& args) const;
   // Closes the main window as a user does (the window manager's close request).
   void Close() const;
+  // Gives the main window the keyboard, or takes it away.
+  void Focus() const;
+  void Unfocus() const;
   // Presses Enter in another window of the program (a message box).
   void PressEnterIn(const std::string& window) const;
 

@@ -1,6 +1,7 @@
 #include "app/Main_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
+#include "script/ScriptConsole.h"
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
@@ -301,10 +302,13 @@ bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoi
     lua_settop(L, base);
     return false;
   }
+  PushTracebackHandler(L);
+  lua_insert(L, -2);
+  const int handler = lua_gettop(L) - 1;
   PushTable(L);
   lua_pushnumber(L, point.X);
   lua_pushnumber(L, point.Y);
-  lua_pcall(L, 3, 0, 0);
+  if (lua_pcall(L, 3, 0, handler) != 0) ReportScriptError(L);
   lua_settop(L, base);
   return true;
 }

@@ -54,6 +54,7 @@ void ReloadScene() {
   GLScreen->ClearTextures();
   TexturesWatched = 0;
   Watcher->ForgetFiles();
+  ReleaseFreeHeap();
   StartScene(*Main);
 }
 

@@ -136,6 +136,10 @@ class TFileWatcher {
 void Set8087CW(WORD controlWord);
 // Sets the heap so that memory the GL driver frees after a frame stays mapped for the next one.
 void ConfigureHeap();
+// Hands the heap's free memory back to the system. A scene started again has just freed a whole
+// scene; with the settings above, the heap would otherwise keep every high-water mark that the
+// scattered blocks of successive scenes leave, and the resident size would creep up.
+void ReleaseFreeHeap();
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes

@@ -1,5 +1,6 @@
 #include "app/Main_un.h"
 
+#include "app/Scene.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
 
@@ -35,8 +36,7 @@ TMain::~TMain() {
 
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
-  LuaHost = new CLua();
-  if (!LuaHost->LoadScript("Test.lua")) SetCaption(LuaHost->LastError());
+  StartScene(*this);
   Timer1.SetEnabled(true);
 }
 
@@ -51,6 +51,7 @@ void TMain::FormDestroy() {
 void TMain::FormClick() {}
 
 void TMain::Timer1Timer() {
+  ReloadSceneWhenChanged();
   // A failed creation leaves the timer disabled, but a half-made pair must still never be used.
   if (GLScreen == nullptr || LuaHost == nullptr) return;
   GLScreen->BeginFrame();

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 std::string ProgramFolder;
+std::string SceneFolder;
 
 void InitProgramFolder() {
   char buffer[1024];
@@ -13,12 +14,34 @@ void InitProgramFolder() {
   ProgramFolder = path.substr(0, cut);
 }
 
-void DoneProgramFolder() { ProgramFolder.clear(); }
+void DoneProgramFolder() {
+  ProgramFolder.clear();
+  SceneFolder.clear();
+}
+
+namespace {
+
+const std::string& FirstFolder() {
+  return SceneFolder.empty() ? ProgramFolder : SceneFolder;
+}
+
+}  // namespace
 
 std::string ResolveDataPath(const std::string& name) {
   // Joined unchanged: no separator added, nothing normalised.
-  std::string candidate = ProgramFolder + name;
+  std::string candidate = FirstFolder() + name;
   if (FileExists(candidate)) return candidate;
   if (FileExists(name)) return name;
   return std::string();
+}
+
+std::vector<std::string> DataPathPlaces(const std::string& name) {
+  std::vector<std::string> places{FirstFolder() + name};
+  // A name that starts at a root or a drive (where the system has drives) is used as it is.
+  const bool rooted =
+      !name.empty() &&
+      (IsPathDelimiter(name[0]) || (name.size() > 1 && name[1] == ':' && IsPathDelimiter(':')));
+  const std::string here = rooted ? name : WorkingFolder() + name;
+  if (here != places.front()) places.push_back(here);
+  return places;
 }

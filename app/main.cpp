@@ -1,13 +1,53 @@
-// Program start: module start-up, the main window and its loop, then shut-down in reverse.
+// Program start: the command line, module start-up, the main window and its loop, then
+// shut-down in reverse.
+#include "app/CommandLine.h"
 #include "app/Main_un.h"
+#include "app/Scene.h"
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
 #include "platform/Platform.h"
 
-int main() {
+namespace {
+
+// A message about the command line, said before any window exists: where the program was not
+// started from a console on Windows, nobody would read standard output or error.
+void Say(const std::string& text, bool error) {
+  if (error)
+    WriteErrorLine(text);
+  else
+    WriteOutputLine(text);
+  if (!(error ? StandardErrorConnected() : StandardOutputConnected()))
+    MessageBoxA(nullptr, text.c_str(), "Kestrune", MB_OK);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   Set8087CW(0x133F);
   ConfigureHeap();
+  const TCommandLine options = ParseCommandLine(ProgramArguments(argc, argv));
+  StartConsole(options.Console);
+  if (!options.Error.empty()) {
+    Say(options.Error + "\n" + UsageText(), true);
+    return 2;
+  }
+  if (options.Help || options.Version) {
+    Say(options.Help ? UsageText() : VersionText(), false);
+    return 0;
+  }
   InitProgramFolder();
+  if (options.HasScene) {
+    std::string error;
+    if (!EnterScene(options.Scene, &error)) {
+      Say(error, true);
+      DoneProgramFolder();
+      return 2;
+    }
+    // The working folder is the scene's now; the library shipped beside the program is still
+    // the one to load.
+    LuaLibraryFallbackFolder = ProgramFolder;
+  }
+  if (options.Watch) WatchScene();
   // The Lua library's name holds its default from module start-up; nothing is loaded yet.
 
   if (!Application->Initialize()) return 1;
@@ -15,7 +55,9 @@ int main() {
   Application->Run();
   Application->DestroyForms();
 
+  StopWatchingScene();
   LuaLibraryName.clear();
+  LuaLibraryFallbackFolder.clear();
   DoneProgramFolder();
   return 0;
 }

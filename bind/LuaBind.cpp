@@ -4,6 +4,7 @@
 
 std::string LuaLibraryName = LuaLibraryDefaultName;
 intptr_t LuaLibraryHandle = 0;
+std::string LuaLibraryFallbackFolder;
 
 namespace LuaBind {
 
@@ -36,6 +37,12 @@ std::string Quoted(const std::string& text) {
   return result + "'";
 }
 
+bool HasPathDelimiter(const std::string& name) {
+  for (char c : name)
+    if (IsPathDelimiter(c)) return true;
+  return false;
+}
+
 }  // namespace
 
 FARPROC ResolveLuaEntry(intptr_t handle, const std::string& name, bool required) {
@@ -58,9 +65,11 @@ void UnbindLuaLibrary() {
 intptr_t BindLuaLibrary(const std::string& fileName) {
   UnbindLuaLibrary();
   if (!fileName.empty()) LuaLibraryName = fileName;
-  if (!FileExists(LuaLibraryName)) return -1;
-  LuaLibraryHandle =
-      reinterpret_cast<intptr_t>(LoadLibraryA(LoadableLibraryName(LuaLibraryName).c_str()));
+  std::string file = LuaLibraryName;
+  if (!FileExists(file) && !LuaLibraryFallbackFolder.empty() && !HasPathDelimiter(file))
+    file = LuaLibraryFallbackFolder + file;
+  if (!FileExists(file)) return -1;
+  LuaLibraryHandle = reinterpret_cast<intptr_t>(LoadLibraryA(LoadableLibraryName(file).c_str()));
   if (LuaLibraryHandle == 0) return -2;
   if (!LuaLibraryUnwindsOurFrames(reinterpret_cast<HMODULE>(LuaLibraryHandle))) {
     FreeLibrary(reinterpret_cast<HMODULE>(LuaLibraryHandle));

@@ -109,13 +109,17 @@ constexpr int LuaEntryPointCount = 121;
 extern std::string LuaLibraryName;
 // Handle of the loaded library, 0 when none is loaded.
 extern intptr_t LuaLibraryHandle;
+// Where a bare LuaLibraryName is looked for when the working folder has no such file, with its
+// trailing separator; empty (the default) for nowhere else. The program sets its own folder when
+// a scene's folder became the working folder.
+extern std::string LuaLibraryFallbackFolder;
 
 // Unbinds, then loads LuaLibraryName (replaced first by `fileName` when that is not empty) and
 // resolves every entry point. Returns -1 when no such file exists (a bare name is looked for in
-// the working folder only), -2 when it cannot be loaded, -3 when it is a build of Lua whose
-// errors would jump over the program's C++ frames (it is released again, nothing is bound),
-// else the handle. A missing entry point raises Exception; the ones before it stay bound and
-// the library stays loaded.
+// the working folder, then in LuaLibraryFallbackFolder), -2 when it cannot be loaded, -3 when it is
+// a build of Lua whose errors would jump over the program's C++ frames (it is released again,
+// nothing is bound), else the handle. A missing entry point raises Exception; the ones before it
+// stay bound and the library stays loaded.
 intptr_t BindLuaLibrary(const std::string& fileName);
 // Empties every entry point and releases the library.
 void UnbindLuaLibrary();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #include "platform/win32/WinApi.h"
@@ -65,6 +66,69 @@ bool IsPathDelimiter(char c);
 int64_t GetFileSize64(HANDLE file);
 
 // ---------------------------------------------------------------------------------------------
+// Folders
+
+// True only for an existing folder; a file does not count.
+bool FolderExists(const std::string& path);
+// The working folder with its trailing separator; empty when the system cannot say.
+std::string WorkingFolder();
+// Makes `folder` the working folder. False, with the system's reason in *reason, when it cannot.
+bool SetWorkingFolder(const std::string& folder, std::string* reason);
+
+// ---------------------------------------------------------------------------------------------
+// The console
+
+// The program's arguments as UTF-8, without the program's own name: argv on Linux; on Windows
+// the wide-character command line (argv there is in the legacy code page and loses names).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+// Connects standard output and error before anything is written to them. On Windows a program
+// with a window of its own gets no console: it takes the handles it inherited (pipes, files),
+// else the console of the program that started it, else, with `openOwn`, a new console. On
+// Linux `openOwn` means nothing.
+void StartConsole(bool openOwn);
+// Writes the text and a line break to standard output or error at once, UTF-8, unbuffered.
+// A reader that went away (a closed pipe) or a full disk never ends the program: the text is
+// dropped.
+void WriteOutputLine(const std::string& text);
+void WriteErrorLine(const std::string& text);
+// Whether the lines reach anything: false on Windows for a program started without a console,
+// redirection or --console (then a message the user must see needs a message box).
+bool StandardOutputConnected();
+bool StandardErrorConnected();
+
+// ---------------------------------------------------------------------------------------------
+// Changes on disk
+
+// Tells without ever waiting whether watched files changed: everything in and under one folder,
+// and single files elsewhere. In the folder, names starting with '.' or '#' and names ending
+// in '~' are passed over, files and folders alike: editors keep their swap, lock and backup
+// files under such names and rewrite them while the user types.
+class TFileWatcher {
+ public:
+  TFileWatcher();
+  ~TFileWatcher();
+  TFileWatcher(const TFileWatcher&) = delete;
+  TFileWatcher& operator=(const TFileWatcher&) = delete;
+
+  // Watches the folder and its subfolders, those made later too. False, with the reason, when
+  // the system refuses (what could be watched stays watched).
+  bool WatchFolder(const std::string& folder, std::string* reason);
+  // Watches one more file by its path, which need not lie in the folder.
+  void WatchFile(const std::string& path);
+  // Stops watching the single files.
+  void ForgetFiles();
+  // True when a watched file was written, made, or replaced by renaming another file over it,
+  // since the last call; *what is then the path of the last such file (or of its folder when
+  // the system lost count of what happened).
+  bool Changed(std::string* what);
+
+  struct Native;
+
+ private:
+  std::unique_ptr<Native> native_;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Floating point
 
 // Sets the x87 control word (0x133F masks every exception, 64-bit precision, round to nearest)
@@ -72,6 +136,10 @@ int64_t GetFileSize64(HANDLE file);
 void Set8087CW(WORD controlWord);
 // Sets the heap so that memory the GL driver frees after a frame stays mapped for the next one.
 void ConfigureHeap();
+// Hands the heap's free memory back to the system. A scene started again has just freed a whole
+// scene; with the settings above, the heap would otherwise keep every high-water mark that the
+// scattered blocks of successive scenes leave, and the resident size would creep up.
+void ReleaseFreeHeap();
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes

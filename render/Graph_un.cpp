@@ -9,6 +9,34 @@
 
 using namespace GLBind;
 
+namespace {
+
+void ReportMissingTexture(const std::string& fileName) {
+  std::string places;
+  const std::vector<std::string> tried = DataPathPlaces(fileName);
+  for (size_t i = 0; i < tried.size(); ++i)
+    places += (i == 0 ? "" : i + 1 == tried.size() ? " and " : ", ") + tried[i];
+  WriteErrorLine("createTexture: " + fileName + ": not found; looked for " + places);
+}
+
+bool TextureEndingLoads(const std::string& lowerName) {
+  for (const std::string& ending : TextureFileEndings())
+    if (lowerName.size() >= ending.size() &&
+        lowerName.compare(lowerName.size() - ending.size(), ending.size(), ending) == 0)
+      return true;
+  return false;
+}
+
+std::string TextureEndingsText() {
+  const std::vector<std::string>& endings = TextureFileEndings();
+  std::string text = "textures load from files ending in ";
+  for (size_t i = 0; i < endings.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == endings.size() ? " or " : ", ") + endings[i];
+  return text;
+}
+
+}  // namespace
+
 CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
   UpdateClientSize();
   // Every step after this one calls into the library; without it they would call nothing.
@@ -120,17 +148,31 @@ int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float he
   // it has, since names differ by case here.
   const std::string lowerName = AnsiLowerCase(path);
   TextureTable[index].FileName = lowerName;
+  TextureTable[index].Path = path;
   TextureTable[index].Width = width;
   TextureTable[index].Height = height;
   // While a loader's message box is open, ticks and mouse events keep arriving, and a script
   // handler may add textures meanwhile and move the table: the new name is stored by index
   // afterwards, never through a reference taken before.
+  if (path.empty())
+    ReportMissingTexture(fileName);
+  else if (!TextureEndingLoads(lowerName))
+    WriteErrorLine("createTexture: " + path + ": no loader takes this name's ending; " +
+                   TextureEndingsText());
   uint32_t textureId = 0;
   bool hasAlpha = false;
   LoadTextureFile(lowerName, path, textureId, hasAlpha);
   TextureTable[index].TextureId = textureId;
   TextureTable[index].HasAlpha = hasAlpha;
   return index;
+}
+
+void CGLScreen::ClearTextures() {
+  std::vector<GLuint> names;
+  for (const TGLTexture& texture : TextureTable)
+    if (texture.TextureId != 0) names.push_back(texture.TextureId);
+  if (!names.empty()) glDeleteTextures(GLsizei(names.size()), names.data());
+  std::vector<TGLTexture>().swap(TextureTable);
 }
 
 const TGLTexture* CGLScreen::GetTexture(int32_t index) const {

@@ -36,6 +36,7 @@ struct TFloatPoint {
 
 struct TGLTexture {
   std::string FileName;    // resolved path, lower-cased; empty when the file was not found
+  std::string Path;        // resolved path as found (names differ by case); empty likewise
   uint32_t TextureId = 0;  // 0 when no image was loaded
   float Width = 0;         // declared by the script, not the image's size
   float Height = 0;
@@ -53,7 +54,11 @@ class CGLScreen {
   void BeginFrame();
   void EndFrame();
   void DrawPicture(const TGLTexture& texture, const TFloatRect& dest, const TFloatRect& source);
+  // Loads the file as the table's next texture and returns its index. A name that is not found,
+  // or whose ending no loader takes, gives an empty texture and a line on standard error.
   int32_t AddTexture(const std::string& fileName, float width, float height);
+  // Deletes every texture object and empties the table: the next texture has index 0 again.
+  void ClearTextures();
   // The entry, or nullptr when the index is out of range. Valid until the next AddTexture.
   const TGLTexture* GetTexture(int32_t index) const;
 

@@ -69,6 +69,12 @@ bool DecodeAndUpload(TReader reader, const TByteBuffer& bytes, const std::string
 
 }  // namespace
 
+// Every ending LoadTextureFile tests for below.
+const std::vector<std::string>& TextureFileEndings() {
+  static const std::vector<std::string> endings = {".bmp", ".jpg", ".tga", ".png"};
+  return endings;
+}
+
 void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId,
                      bool& hasAlpha) {
   if (fileName.size() < 4) return;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TImage;
 
@@ -15,6 +16,8 @@ struct TImage;
 // has: the loader is chosen by, and its messages show, `fileName`; the file opened is `openName`.
 void LoadTextureFile(const std::string& fileName, const std::string& openName, uint32_t& textureId,
                      bool& hasAlpha);
+// The endings LoadTextureFile takes, lower case, for telling the user about a name it ignores.
+const std::vector<std::string>& TextureFileEndings();
 
 // Each loader returns true when it created a texture; the names are as above.
 bool ReadBmpTexture(const std::string& fileName, const std::string& openName, uint32_t& textureId);

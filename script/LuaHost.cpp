@@ -3,6 +3,7 @@
 #include "app/Util_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
+#include "script/ScriptConsole.h"
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
@@ -119,10 +120,12 @@ bool CLua::RunScript(const std::string& fileName) {
   const std::string path = AnsiLowerCase(resolved);
   if (LuaState == nullptr) {
     ErrorText = MissingInterpreter;
+    WriteErrorLine(ErrorText);
     return false;
   }
   if (path.empty()) {
     ErrorText = AnsiLowerCase(fileName) + ": file not found";
+    WriteErrorLine(ErrorText);
     return false;
   }
 
@@ -136,6 +139,7 @@ bool CLua::RunScript(const std::string& fileName) {
   }
   if (entry == nullptr) {
     if (ReadChunk(resolved, path) != 0) {
+      ReportScriptError(LuaState);
       ErrorText = ErrorValue(LuaState);
       lua_settop(LuaState, base);
       return false;
@@ -147,8 +151,10 @@ bool CLua::RunScript(const std::string& fileName) {
     entry = &Files.back();
   }
 
+  PushTracebackHandler(LuaState);
   lua_getref(LuaState, entry->ChunkRef);
-  if (lua_pcall(LuaState, 0, LUA_MULTRET, 0) != 0) {
+  if (lua_pcall(LuaState, 0, LUA_MULTRET, base + 1) != 0) {
+    ReportScriptError(LuaState);
     ErrorText = ErrorValue(LuaState);
     lua_settop(LuaState, base);
     return false;
@@ -161,6 +167,13 @@ bool CLua::RunScript(const std::string& fileName) {
 
 std::string CLua::LastError() const {
   return ErrorText;
+}
+
+bool CLua::ScriptRunning() const {
+  // The interpreter itself knows: a call in progress (a handler, the script, a metamethod, the
+  // message box of a loader it called) is a level of its stack.
+  lua_Debug ar;
+  return LuaState != nullptr && lua_getstack(LuaState, 0, &ar) != 0;
 }
 
 void CLua::DrawNodes() {

@@ -1,6 +1,7 @@
 #include "app/Main_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
+#include "script/ScriptConsole.h"
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
@@ -310,9 +311,12 @@ bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
     lua_settop(L, base);
     return false;
   }
+  PushTracebackHandler(L);
+  lua_insert(L, -2);
+  const int handler = lua_gettop(L) - 1;
   PushTable(L);
   const int arguments = pushArguments(L);
-  lua_pcall(L, 1 + arguments, 0, 0);
+  if (lua_pcall(L, 1 + arguments, 0, handler) != 0) ReportScriptError(L);
   lua_settop(L, base);
   return true;
 }

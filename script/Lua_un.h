@@ -138,6 +138,9 @@ class CLua {
 
   bool LoadScript(const std::string& fileName);
   std::string LastError() const;
+  // Whether a script call is running: ticks and events are dispatched inside one while a
+  // loader's message box is open, and the host must not be replaced under it then.
+  bool ScriptRunning() const;
   void DrawNodes();
   void MouseEvent(const TFloatPoint& point, const std::string& name);
 

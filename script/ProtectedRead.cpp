@@ -1,5 +1,7 @@
 #include "script/ProtectedRead.h"
 
+#include "script/ScriptConsole.h"
+
 using namespace LuaBind;
 
 namespace {
@@ -29,16 +31,25 @@ void PushGetter(lua_State* L) {
 }  // namespace
 
 bool ProtectedGetTable(lua_State* L) {
-  PushGetter(L);
+  PushTracebackHandler(L);
   lua_insert(L, -3);
-  if (lua_pcall(L, 2, 1, 0) == 0) return true;
-  lua_pop(L, 1);
+  PushGetter(L);
+  lua_insert(L, -3);  // [.., handler, getter, table, key]
+  const int handler = lua_gettop(L) - 3;
+  if (lua_pcall(L, 2, 1, handler) == 0) {
+    lua_remove(L, handler);
+    return true;
+  }
+  ReportScriptError(L);
+  lua_settop(L, handler - 1);
   lua_pushnil(L);
   return false;
 }
 
 void PrepareProtectedReads(lua_State* L) {
   PushGetter(L);
+  lua_pop(L, 1);
+  PushTracebackHandler(L);
   lua_pop(L, 1);
   // A key string that no table holds would be made anew, and dropped, on every read.
   static const char* const keys[] = {"left", "top", "width", "height", "id"};

@@ -1,6 +1,7 @@
 // Table reads that may run a script's metamethods outside any script call (while drawing, and
 // while looking for an event's handler). A metamethod that raises there must not end the
-// program: the read runs protected and its failure reads as nil.
+// program: the read runs protected, its failure reads as nil, and the error with its traceback
+// goes to standard error.
 #pragma once
 
 #include "bind/LuaBind.h"

@@ -5,6 +5,7 @@
 #include "app/Main_un.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
+#include "script/ScriptConsole.h"
 
 using namespace LuaBind;
 
@@ -110,8 +111,10 @@ void CopyTableFields(lua_State* L) {
 
 int print(lua_State* L) {
   return Guarded(L, [L] {
+    const std::string line = PrintLine(L);
     std::string text = DescribeArgs("print", L);
     if (Main != nullptr) Main->SetCaption(text);
+    WriteOutputLine(line);
     return 0;
   });
 }

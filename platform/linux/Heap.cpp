@@ -35,3 +35,10 @@ void ConfigureHeap() {
   mallopt(M_TRIM_THRESHOLD, TrimThreshold);
 #endif
 }
+
+void ReleaseFreeHeap() {
+#ifdef __GLIBC__
+  // Also the free pages inside the heap, not only its top: a scene's blocks lie all over it.
+  malloc_trim(0);
+#endif
+}

@@ -5,6 +5,12 @@
 // follows from the program's load configuration at link time), and the GL driver is the
 // vendor's or the system's, with pools of its own. Page faults per tick on a Windows machine
 // (GetProcessMemoryInfo) would show whether that ever needs more.
+#include <malloc.h>
+
 #include "platform/Platform.h"
 
 void ConfigureHeap() {}
+
+void ReleaseFreeHeap() {
+  _heapmin();
+}

@@ -84,6 +84,8 @@ Program::Program(const XServer& server, const char* script, const std::string& o
     : server_(server) {
   char pattern[] = "/tmp/kestrune-e2e-XXXXXX";
   scratch_ = folder_ = mkdtemp(pattern);
+  char logs[] = "/tmp/kestrune-e2e-logs-XXXXXX";
+  logs_ = mkdtemp(logs);
   if (!ownFolder.empty()) {
     folder_ = scratch_ + "/" + ownFolder;
     std::string copy = "mkdir '" + folder_ + "' && cp ";
@@ -106,33 +108,43 @@ Program::~Program() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  std::system(("rm -rf '" + scratch_ + "'").c_str());
+  std::system(("rm -rf '" + scratch_ + "' '" + logs_ + "'").c_str());
 }
 
 void Program::WriteFile(const std::string& name, const std::string& bytes) const {
-  std::ofstream(folder_ + "/" + name, std::ios::binary) << bytes;
+  const std::string path = folder_ + "/" + name;
+  std::system(("mkdir -p '" + FolderOf(path) + "'").c_str());
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void Program::Start() {
+void Program::Start(const std::vector<std::string>& arguments, const std::string& workingFolder) {
   // The Lua library is looked for in the working folder; the program stays where it was built,
   // as the Linux program does, so the script is found in the working folder too.
   if (UnderWine() && program_.empty())
     std::system(("cp '" + FolderOf(kWindowsProgram) + "Lua51.dll' '" + folder_ + "/'").c_str());
+  const std::string working = workingFolder.empty() ? folder_ : folder_ + "/" + workingFolder;
+  std::system(("mkdir -p '" + working + "'").c_str());
+  const std::string program = !program_.empty() ? program_
+                              : UnderWine()     ? kWindowsProgram
+                                                : ProgramPath();
+  // The file that is run, and its argument vector from the name it is started under.
+  const std::string file = UnderWine() ? kWineRun : program;
+  std::vector<std::string> words = {UnderWine() ? "wine-run" : "kestrune"};
+  if (UnderWine()) words.push_back(program);
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  const std::string out = logs_ + "/stdout.txt";
+  const std::string err = logs_ + "/stderr.txt";
   pid_ = fork();
   if (pid_ == 0) {
-    if (chdir(folder_.c_str()) != 0) _exit(126);
+    if (chdir(working.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server_.Display().c_str(), 1);
-    std::string err = folder_ + "/stderr.txt";
     FILE* f = freopen(err.c_str(), "w", stderr);
+    f = freopen(out.c_str(), "w", stdout);
     (void)f;
-    const std::string program = !program_.empty() ? program_
-                                : UnderWine()     ? kWindowsProgram
-                                                  : ProgramPath();
-    if (UnderWine()) {
-      execl(kWineRun.c_str(), "wine-run", program.c_str(), static_cast<char*>(nullptr));
-    } else {
-      execl(program.c_str(), "kestrune", static_cast<char*>(nullptr));
-    }
+    execv(file.c_str(), argv.data());
     _exit(127);
   }
 }
@@ -290,7 +302,23 @@ bool Program::Running() {
 }
 
 std::string Program::Stderr() const {
-  return Capture("cat '" + folder_ + "/stderr.txt'");
+  return Capture("cat '" + logs_ + "/stderr.txt'");
+}
+
+std::string Program::Stdout() const {
+  std::ifstream file(logs_ + "/stdout.txt", std::ios::binary);
+  std::string text;
+  for (char c; file.get(c);)
+    if (c != '\r') text += c;
+  return text;
+}
+
+bool Program::WaitForStdout(const std::string& text, int milliseconds) const {
+  for (int waited = 0; waited <= milliseconds; waited += 50) {
+    if (Stdout().find(text) != std::string::npos) return true;
+    Sleep(50);
+  }
+  return false;
 }
 
 std::string SolidBmp(int width, int height, Rgb colour) {

@@ -54,9 +54,13 @@ class Program {
   ~Program();
 
   const std::string& Folder() const { return folder_; }
+  // Writes a file by its path relative to Folder() ("../scene/Test.lua"), making its folders.
   void WriteFile(const std::string& name, const std::string& bytes) const;
 
-  void Start();
+  // Starts the program with these arguments, in the working folder given relative to Folder()
+  // (Folder() itself when empty). Its standard output and error go to files outside every
+  // folder the program sees, so a watching program does not see them change.
+  void Start(const std::vector<std::string>& arguments = {}, const std::string& workingFolder = "");
   // Waits for the main window; false when none appeared within ten seconds.
   bool WaitForWindow();
   std::string Window() const { return window_; }
@@ -88,12 +92,17 @@ class Program {
   int WaitForExit(int milliseconds = 30000);
   bool Running();
   std::string Stderr() const;
+  // Standard output so far, with Windows' line breaks made plain ones.
+  std::string Stdout() const;
+  // Polls standard output until it holds `text`; false when the wait ended first.
+  bool WaitForStdout(const std::string& text, int milliseconds = 5000) const;
 
  private:
   const XServer& server_;
   std::string folder_;
   std::string window_;
   std::string scratch_;  // the temporary folder, which holds folder_ or is it
+  std::string logs_;     // a temporary folder of its own for standard output and error
   std::string program_;  // the copy of the program that is started, or empty for the build's
   pid_t pid_ = -1;
   int exitStatus_ = -1;

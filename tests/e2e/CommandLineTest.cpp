@@ -1,0 +1,209 @@
+// The program as a scene writer runs it: a scene named on the command line from another folder,
+// --watch, and what standard output and error say.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Harness.h"
+
+using e2e::Program;
+using e2e::Rgb;
+using e2e::XServer;
+
+namespace {
+
+void Pause(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A scene whose start script runs a helper with dofile and shows an image of its folder.
+std::string HelpedScene(const std::string& tag) {
+  return "dofile('helper.lua')\n"
+         "local t = createTexture('red.bmp')\n"
+         "local n = root.createNode{ left = 100, top = 100, width = 200, height = 100 }\n"
+         "n.createPicture('p', t)\n"
+         "n.setPicture('p')\n"
+         "print('" +
+         tag + "', colour())\n";
+}
+
+TEST(SceneOnTheCommandLine, AFolderAndAScriptFileFromAnotherFolder) {
+  XServer server;
+  // {argument, tag}: the scene folder, whose Test.lua runs, and a script file in its place.
+  const std::vector<std::pair<std::string, std::string>> scenes = {{"../scene", "folder"},
+                                                                   {"../scene/menu.lua", "file"}};
+  for (const auto& [argument, tag] : scenes) {
+    SCOPED_TRACE(argument);
+    // The program in a folder of its own with a Test.lua beside it, as the Windows archive holds
+    // the demo: the scene's own script runs instead. Under Wine neither the scene's folder nor
+    // the working folder holds Lua51.dll; the one beside the program is found.
+    Program program(server, "print('the script beside the program')\n", "app");
+    program.WriteFile("../scene/Test.lua", HelpedScene("folder"));
+    program.WriteFile("../scene/menu.lua", HelpedScene("file"));
+    program.WriteFile("../scene/helper.lua", "function colour() return 'red' end\n");
+    program.WriteFile("../scene/red.bmp", e2e::SolidBmp(8, 8, {255, 0, 0}));
+    program.Start({argument}, "../elsewhere");
+    ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+    const std::string caption = "print 2 args (STR " + tag + ") (STR red)";
+    EXPECT_EQ(program.WaitForCaption(caption, 20000), caption) << program.Stderr();
+    EXPECT_TRUE(program.WaitForStdout(tag + "\tred\n")) << program.Stdout();
+    Rgb inside{};
+    for (int i = 0; i < 50 && inside.r != 255; ++i) inside = program.Pixel(200, 150);
+    EXPECT_EQ(inside.r, 255) << "the scene's image was not shown";
+    EXPECT_EQ(inside.g, 0);
+    program.Close();
+    EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+  }
+}
+
+TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
+  char pattern[] = "/tmp/kestrune-e2e-empty-XXXXXX";
+  const std::string empty = mkdtemp(pattern);
+  // {arguments, what the line says}
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/no/such/scene", "kestrune: /no/such/scene: there is no such file or folder"},
+      {"'" + empty + "'", "kestrune: " + empty + ": this folder holds no Test.lua"},
+      {"--frobnicate", "kestrune: unknown option --frobnicate\nUsage: kestrune"},
+  };
+  for (const auto& [arguments, line] : cases) {
+    SCOPED_TRACE(arguments);
+    // Without a display: a program that went on to open its window would end with status 1.
+    int status = 0;
+    const std::string err = e2e::Capture("env -u DISPLAY " + std::string(KESTRUNE_BINARY_DIR) +
+                                             "/kestrune " + arguments + " 2>&1 >/dev/null",
+                                         &status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(err.rfind(line, 0), 0u) << err;
+    if (arguments[0] != '-') {
+      EXPECT_EQ(err.find('\n'), std::string::npos) << err;
+    }
+  }
+  rmdir(empty.c_str());
+}
+
+// Each version of the watched scene prints its tag and the index its one texture got.
+std::string Tagged(const std::string& tag, const std::string& more = "") {
+  return "print('" + tag + "', createTexture('red.bmp'))\n" + more;
+}
+
+std::string Printed(const std::string& tag) {
+  return "print 2 args (STR " + tag + ") (NUM 0)";
+}
+
+TEST(WatchedScene, StartsAgainOnEachSaveButNeverInsideAScriptCall) {
+  XServer server;
+  Program program(server, nullptr);
+  program.WriteFile("scene/red.bmp", e2e::SolidBmp(8, 8, {255, 0, 0}));
+  std::string tga(18, '\0');
+  tga[2] = 10;  // run-length encoded: the loader refuses it with a box
+  tga[12] = 4;
+  tga[14] = 4;
+  tga[16] = 24;
+  program.WriteFile("scene/packed.tga", tga + std::string(64, '\x7f'));
+  program.WriteFile("scene/Test.lua", Tagged("one"));
+  const std::string scene = program.Folder() + "/scene/";
+  program.Start({"--watch", "scene"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_EQ(program.WaitForCaption(Printed("one")), Printed("one"));
+
+  // Saved in place, in three writes a moment apart: one start, on the whole file.
+  {
+    std::ofstream file(scene + "Test.lua", std::ios::trunc);
+    for (const char* part :
+         {"print('two', createTexture('red.bmp'))\n", "print('two, ", "end')\n"}) {
+      file << part << std::flush;
+      Pause(10);
+    }
+  }
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR two, end)"), "print 1 args (STR two, end)");
+  Pause(500);
+  EXPECT_EQ(Count(program.Stdout(), "two\t0\n"), 1u) << program.Stdout();
+
+  // Saved as editors do, a new file under a hidden name renamed over the old one.
+  program.WriteFile("scene/.Test.lua.new", Tagged("three"));
+  ASSERT_EQ(rename((scene + ".Test.lua.new").c_str(), (scene + "Test.lua").c_str()), 0);
+  EXPECT_EQ(program.WaitForCaption(Printed("three")), Printed("three"));
+
+  // A save that breaks the script shows the error and keeps the window; the next one recovers.
+  program.WriteFile("scene/Test.lua", "x = = 1\n");
+  const std::string broken = program.WaitForCaptionChange(Printed("three"));
+  EXPECT_NE(broken.find("test.lua:1:"), std::string::npos) << broken;
+  program.WriteFile("scene/Test.lua", Tagged("four", R"(
+root.setAttr{ width = 800, height = 600 }
+function root:onLeftPress() createTexture('packed.tga') end
+)"));
+  ASSERT_EQ(program.WaitForCaption(Printed("four")), Printed("four"));
+
+  // While a loader's box is open inside a handler, ticks go on but the scene does not start
+  // again under the running handler: only once the box is closed.
+  Pause(300);  // a frame, so the root has its rectangle
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  std::string box;
+  for (int i = 0; i < 100 && box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
+    if (box.empty()) Pause(50);
+  }
+  ASSERT_FALSE(box.empty()) << "no message box";
+  program.WriteFile("scene/Test.lua", Tagged("five"));
+  Pause(1500);
+  EXPECT_EQ(program.Caption(), Printed("four"));
+  program.PressEnterIn(box.substr(0, box.find('\n')));
+  EXPECT_EQ(program.WaitForCaption(Printed("five")), Printed("five"));
+
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+TEST(ConsoleOutput, PrintWritesItsArgumentsAndAHandlersErrorItsTraceback) {
+  XServer server;
+  Program program(server, R"(root.setAttr{ width = 800, height = 600 }
+local loud = setmetatable({}, { __tostring = function() error("never called") end })
+local function fail(x)
+  error("failed at " .. x)
+end
+function root:onLeftPress(x, y)
+  print("pressed", x, 1.5, true, nil, loud)
+  fail(x)
+end
+print("ready")
+)");
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR ready)"), "print 1 args (STR ready)");
+  Pause(300);  // a frame, so the root has its rectangle
+  program.MoveTo(10, 20);
+  program.Xdo("click 1");
+  ASSERT_TRUE(program.WaitForStdout("pressed\t10\t1.5\ttrue\tnil\ttable: ")) << program.Stdout();
+  const std::string traceback =
+      "test.lua:4: failed at 10\n"
+      "stack traceback:\n"
+      "\t[C]: in function 'error'\n"
+      "\ttest.lua:4: in function 'fail'\n"
+      "\ttest.lua:8: in function <test.lua:6>\n";
+  std::string err;
+  for (int i = 0; i < 100 && err.find(traceback) == std::string::npos; ++i) {
+    Pause(50);
+    err = program.Stderr() + "\n";
+  }
+  EXPECT_NE(err.find(traceback), std::string::npos) << err;
+  // The caption still shows the print, as before.
+  EXPECT_EQ(program.Caption().rfind("print 6 args (STR pressed) (NUM 10)", 0), 0u);
+  EXPECT_EQ(program.Stdout().find("never called"), std::string::npos);
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+}  // namespace

@@ -50,6 +50,29 @@ void StartAndWaitForFrame(Program& program) {
   ASSERT_EQ(program.WaitForCaption("print 1 args (STR drawn)"), "print 1 args (STR drawn)");
 }
 
+// A TGA the loaders refuse: run-length encoded.
+std::string PackedTga() {
+  std::string tga(18, '\0');
+  tga[2] = 10;
+  tga[12] = 4;
+  tga[14] = 4;
+  tga[16] = 24;
+  return tga + std::string(64, '\x7f');
+}
+
+// Clicks the left button in the middle of the window, whose handler loads a refused TGA, and
+// waits for the loader's box: its window, or empty when none came.
+std::string ClickForTgaBox(const XServer& server, Program& program) {
+  program.MoveTo(400, 300);
+  program.Xdo("click 1");
+  std::string box;
+  for (int i = 0; i < 200 && box.empty(); ++i) {
+    box = e2e::Capture(server.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
+    if (box.empty()) e2e::Capture("sleep 0.05");
+  }
+  return box;
+}
+
 class ProgramTest : public ::testing::Test {
  protected:
   XServer server_;
@@ -183,21 +206,9 @@ end })
 function root:onLeftPress() createTexture('packed.tga') end
 function root:onRightPress() print('reads', reads) end
 )");
-  std::string tga(18, '\0');
-  tga[2] = 10;  // run-length encoded
-  tga[12] = 4;
-  tga[14] = 4;
-  tga[16] = 24;
-  program.WriteFile("packed.tga", tga + std::string(64, '\x7f'));
+  program.WriteFile("packed.tga", PackedTga());
   StartAndWaitForFrame(program);
-  program.MoveTo(400, 300);
-  program.Xdo("click 1");
-
-  std::string box;
-  for (int i = 0; i < 100 && box.empty(); ++i) {
-    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
-    if (box.empty()) e2e::Capture("sleep 0.05");
-  }
+  std::string box = ClickForTgaBox(server_, program);
   ASSERT_FALSE(box.empty()) << "no message box";
 
   // The box sits over the middle of the screen; click in a corner of the window, away from it.
@@ -266,21 +277,9 @@ function root:onLeftPress()
 end
 )")
                                .c_str());
-  std::string tga(18, '\0');
-  tga[2] = 10;  // run-length encoded
-  tga[12] = 4;
-  tga[14] = 4;
-  tga[16] = 24;
-  program.WriteFile("packed.tga", tga + std::string(64, '\x7f'));
+  program.WriteFile("packed.tga", PackedTga());
   StartAndWaitForFrame(program);
-  program.MoveTo(400, 300);
-  program.Xdo("click 1");
-  std::string box;
-  for (int i = 0; i < 200 && box.empty(); ++i) {
-    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
-    if (box.empty()) e2e::Capture("sleep 0.05");
-  }
-  ASSERT_FALSE(box.empty()) << "no message box";
+  ASSERT_FALSE(ClickForTgaBox(server_, program).empty()) << "no message box";
   program.Close();
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
   const std::string err = program.Stderr();

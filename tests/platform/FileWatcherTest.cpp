@@ -59,7 +59,6 @@ TEST_F(FileWatcherTest, TheTreeCountsItsFilesAndNewFoldersButNotEditorsOwnFiles)
   Write(root_ + "scene/images/ball.bmp");
   ASSERT_TRUE(ChangedWithin(*watcher, 3000, &what_));
   EXPECT_NE(what_.find("ball.bmp"), std::string::npos) << what_;
-  EXPECT_FALSE(watcher->Changed(&what_));
   watcher.reset();  // before the folder goes
 }
 

@@ -15,20 +15,22 @@ int GetTableValue(lua_State* L) {
   return 1;
 }
 
-// The reading function lives in the registry: pushing it from there allocates nothing, while
-// lua_pushcfunction would make a new closure on every read.
 void PushGetter(lua_State* L) {
-  lua_pushlightuserdata(L, &GetterKey);
-  lua_rawget(L, LUA_REGISTRYINDEX);
-  if (lua_isfunction(L, -1)) return;
-  lua_pop(L, 1);
-  lua_pushcfunction(L, GetTableValue);
-  lua_pushlightuserdata(L, &GetterKey);
-  lua_pushvalue(L, -2);
-  lua_rawset(L, LUA_REGISTRYINDEX);
+  PushRegistryFunction(L, &GetterKey, GetTableValue);
 }
 
 }  // namespace
+
+void PushRegistryFunction(lua_State* L, const void* key, lua_CFunction function) {
+  lua_pushlightuserdata(L, const_cast<void*>(key));
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  if (lua_isfunction(L, -1)) return;
+  lua_pop(L, 1);
+  lua_pushcfunction(L, function);
+  lua_pushlightuserdata(L, const_cast<void*>(key));
+  lua_pushvalue(L, -2);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+}
 
 bool ProtectedGetTable(lua_State* L) {
   PushTracebackHandler(L);

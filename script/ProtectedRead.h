@@ -10,6 +10,11 @@
 // value is nil and the result false.
 bool ProtectedGetTable(LuaBind::lua_State* L);
 
+// Pushes the C function kept in the registry under `key` (the address of a variable of the
+// caller's), putting it there on first use: unlike lua_pushcfunction, pushing it again and again
+// allocates nothing.
+void PushRegistryFunction(LuaBind::lua_State* L, const void* key, LuaBind::lua_CFunction function);
+
 // Creates what ProtectedGetTable needs and keeps the keys that drawing reads alive, so that the
 // reads of a frame allocate nothing. The host calls it once; without it the first read does it.
 void PrepareProtectedReads(LuaBind::lua_State* L);

@@ -1,6 +1,7 @@
 #include "script/ScriptConsole.h"
 
 #include "platform/Platform.h"
+#include "script/ProtectedRead.h"
 
 using namespace LuaBind;
 
@@ -116,14 +117,7 @@ std::string PrintLine(lua_State* L) {
 }
 
 void PushTracebackHandler(lua_State* L) {
-  lua_pushlightuserdata(L, &HandlerKey);
-  lua_rawget(L, LUA_REGISTRYINDEX);
-  if (lua_isfunction(L, -1)) return;
-  lua_pop(L, 1);
-  lua_pushcfunction(L, NoteTraceback);
-  lua_pushlightuserdata(L, &HandlerKey);
-  lua_pushvalue(L, -2);
-  lua_rawset(L, LUA_REGISTRYINDEX);
+  PushRegistryFunction(L, &HandlerKey, NoteTraceback);
 }
 
 void ReportScriptError(lua_State* L) {

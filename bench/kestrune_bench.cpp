@@ -31,15 +31,22 @@ CLua* SceneHost(int count, int textures, bool png = false) {
   return host.get();
 }
 
-void Frame(benchmark::State& state) {
-  CLua* host = SceneHost(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  for (auto _ : state) {
-    GLScreen->BeginFrame();
-    host->DrawNodes();
-    GLScreen->EndFrame();
-    GLBind::glFinish();
-  }
+// One frame as the window's tick draws it; `finish` waits for the GL to have drawn it.
+void DrawFrame(CLua* host, bool finish) {
+  GLScreen->BeginFrame();
+  host->DrawNodes();
+  GLScreen->EndFrame();
+  if (finish) GLBind::glFinish();
+}
+
+void Frames(benchmark::State& state, bool png) {
+  CLua* host = SceneHost(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), png);
+  for (auto _ : state) DrawFrame(host, true);
   state.counters["nodes"] = static_cast<double>(state.range(0));
+}
+
+void Frame(benchmark::State& state) {
+  Frames(state, false);
 }
 BENCHMARK(Frame)
     ->ArgsProduct({{100, 1000, 10000}, {1, 8}})
@@ -48,22 +55,13 @@ BENCHMARK(Frame)
 
 // The same scene with RGBA PNG textures: every picture is blended.
 void FramePng(benchmark::State& state) {
-  CLua* host = SceneHost(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), true);
-  for (auto _ : state) {
-    GLScreen->BeginFrame();
-    host->DrawNodes();
-    GLScreen->EndFrame();
-    GLBind::glFinish();
-  }
-  state.counters["nodes"] = static_cast<double>(state.range(0));
+  Frames(state, true);
 }
 BENCHMARK(FramePng)->Args({1000, 8})->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void MouseEvent(benchmark::State& state) {
   CLua* host = SceneHost(10000, 1);
-  GLScreen->BeginFrame();
-  host->DrawNodes();
-  GLScreen->EndFrame();
+  DrawFrame(host, false);
   const TFloatPoint point{400, 300};
   const std::string name = "LeftPress";
   for (auto _ : state) host->MouseEvent(point, name);
@@ -90,9 +88,7 @@ void MouseMove(benchmark::State& state, bool listening) {
   auto host = std::make_unique<CLua>();
   host->LoadScript(bench::WriteProgramScene(10000, 1));
   if (listening) ListenForThePointer(host.get());
-  GLScreen->BeginFrame();
-  host->DrawNodes();
-  GLScreen->EndFrame();
+  DrawFrame(host.get(), false);
   const TFloatPoint points[2] = {{400, 300}, {200, 450}};
   int turn = 0;
   for (auto _ : state) host->PointerMoved(points[turn ^= 1]);
@@ -106,9 +102,7 @@ void PointerAfterFrame(benchmark::State& state) {
   auto host = std::make_unique<CLua>();
   host->LoadScript(bench::WriteProgramScene(10000, 1));
   ListenForThePointer(host.get());
-  GLScreen->BeginFrame();
-  host->DrawNodes();
-  GLScreen->EndFrame();
+  DrawFrame(host.get(), false);
   host->PointerMoved(TFloatPoint{400, 300});
   for (auto _ : state) host->PointerAfterFrame();
 }

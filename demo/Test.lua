@@ -18,6 +18,20 @@ root.setAttr{ left = 0, top = 0, width = 800, height = 600 }
 root.createPicture("sky", sky)
 root.setPicture("sky")
 
+-- A button lights up while the pointer is over it (unless it is held down). Every node with
+-- onMouseEnter or onMouseLeave hears the pointer come and go, not only the deepest one.
+local function lightUp(button)
+  function button:onMouseEnter()
+    self.hovered = true
+    if self.getPicture() == "up" then self.setPicture("lit") end
+  end
+
+  function button:onMouseLeave()
+    self.hovered = false
+    if self.getPicture() == "lit" then self.setPicture("up") end
+  end
+end
+
 -- A menu: one parent node, three button children. Each button has three pictures cut from the
 -- same texture with source rectangles (left, top, width, height in the texture's units).
 local menu = root.createNode{ id = "menu", left = 40, top = 60, width = 128, height = 232 }
@@ -42,16 +56,7 @@ for i, name in ipairs(names) do
     print("released", self.id, x, y)
   end
 
-  -- The button lights up while the pointer is over it (unless it is held down).
-  function button:onMouseEnter()
-    self.hovered = true
-    if self.getPicture() == "up" then self.setPicture("lit") end
-  end
-
-  function button:onMouseLeave()
-    self.hovered = false
-    if self.getPicture() == "lit" then self.setPicture("up") end
-  end
+  lightUp(button)
 end
 
 -- A round button cut out of a PNG. Where the file is transparent (the corners, the soft rim and
@@ -68,15 +73,7 @@ function play:onLeftPress(x, y)
   print("pressed", self.id, x, y)
 end
 
-function play:onMouseEnter()
-  self.hovered = true
-  if self.getPicture() == "up" then self.setPicture("lit") end
-end
-
-function play:onMouseLeave()
-  self.hovered = false
-  if self.getPicture() == "lit" then self.setPicture("up") end
-end
+lightUp(play)
 
 -- A release away from the button it was pressed on still reaches the root (the left button is
 -- followed outside the window too): put every button back up.

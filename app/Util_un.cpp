@@ -6,9 +6,16 @@ std::string ProgramFolder;
 std::string SceneFolder;
 
 void InitProgramFolder() {
-  char buffer[1024];
-  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  std::string path(buffer, length);
+  // Paths may be longer than any fixed buffer (long paths on Windows): a reply that fills the
+  // buffer may be cut, so it is asked again with one twice the size.
+  std::vector<char> buffer(1024);
+  DWORD length = 0;
+  for (;;) {
+    length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length < buffer.size() || buffer.size() >= (1u << 20)) break;
+    buffer.resize(buffer.size() * 2);
+  }
+  std::string path(buffer.data(), length < buffer.size() ? length : 0);
   std::string::size_type cut = path.size();
   while (cut > 0 && !IsPathDelimiter(path[cut - 1])) --cut;
   ProgramFolder = path.substr(0, cut);

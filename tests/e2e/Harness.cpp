@@ -88,7 +88,7 @@ Program::Program(const XServer& server, const char* script, const std::string& o
   logs_ = mkdtemp(logs);
   if (!ownFolder.empty()) {
     folder_ = scratch_ + "/" + ownFolder;
-    std::string copy = "mkdir '" + folder_ + "' && cp ";
+    std::string copy = "mkdir -p '" + folder_ + "' && cp ";
     if (UnderWine()) {
       // The program and every DLL shipped beside it, as the archive holds them.
       copy += "'" + kWindowsProgram + "' '" + FolderOf(kWindowsProgram) + "'*.dll";

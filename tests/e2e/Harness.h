@@ -48,7 +48,8 @@ class Program {
  public:
   // Writes `script` as Test.lua into a new temporary folder (unless `script` is null) and
   // starts the program there, on `server`. With `ownFolder`, that folder gets this name (inside
-  // a temporary one) and a copy of the program with the libraries beside it, which is started
+  // a temporary one; it may name folders inside folders) and a copy of the program with the
+  // libraries beside it, which is started
   // there: the program's own folder is then the scene's, as when a user unpacks it.
   Program(const XServer& server, const char* script, const std::string& ownFolder = "");
   ~Program();

@@ -267,6 +267,21 @@ root.createNode(5)
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
 }
 
+TEST_F(ProgramTest, AProgramDeepInFoldersFindsTheScriptBesideIt) {
+  // Over a thousand bytes of path, as long paths allow on Windows: the program's own folder is
+  // taken whole, and the interpreter's libraries open from there. Started from the top folder, so
+  // the script is found beside the program or not at all.
+  const std::string part(200, 'd');
+  const std::string deep = part + "/" + part + "/" + part + "/" + part + "/" + part + "/" + part;
+  Program program(server_, "print('found')\n", deep);
+  program.Start({}, "../../../../../..");
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR found)", 20000), "print 1 args (STR found)")
+      << program.Stderr();
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
 TEST_F(ProgramTest, ClosingTheWindowWhileABoxIsOpenClosesItAndEnds) {
   // The handler goes on once the box is gone; a second refused file shows no box any more (its
   // text goes to standard error) and the program ends as closing it always does.

@@ -29,6 +29,7 @@ struct TForm::Native {
   bool trackingLeave = false;  // the system is asked to tell when the pointer leaves
   int wheel[2] = {0, 0};       // parts of a notch turned so far, vertical and horizontal
   wchar_t highSurrogate = 0;   // the first half of a character beyond the 16-bit range
+  bool sceneDrawn = false;     // a tick has drawn with a rendering context: GL owns the pixels
 };
 
 namespace {
@@ -147,7 +148,23 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_TIMER:
       FireTimer(reinterpret_cast<TTimer*>(wParam));
+      // A context stays current from the screen's making to its end, so a tick that ran with one
+      // has drawn a frame. The window may have gone during the tick: look it up again.
+      if (wglGetCurrentContext() != nullptr) {
+        auto* still = reinterpret_cast<TForm::Native*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (still) still->sceneDrawn = true;
+      }
       return 0;
+    case WM_ERASEBKGND:
+      // Grey only until the scene draws: after that, erasing would flash grey over the last
+      // frame each time the window is restored or uncovered, until the next tick. Without GL
+      // nothing ever draws, and the window keeps its grey.
+      if (!native->sceneDrawn) {
+        RECT area;
+        GetClientRect(window, &area);
+        FillRect(reinterpret_cast<HDC>(wParam), &area, GetSysColorBrush(COLOR_BTNFACE));
+      }
+      return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_RBUTTONDOWN:
@@ -235,7 +252,8 @@ void RegisterFormClass() {
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  // No background brush: the window erases itself (WM_ERASEBKGND).
+  windowClass.hbrBackground = nullptr;
   windowClass.lpszClassName = kWindowClass;
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     throw std::runtime_error("The main window could not be registered: " +

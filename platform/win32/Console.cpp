@@ -54,11 +54,8 @@ void WriteLine(HANDLE handle, const std::string& text) {
 
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   std::vector<std::string> arguments;
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(Utf8FromWide(std::wstring(wide[i])));
-  LocalFree(wide);
+  const std::vector<std::wstring> wide = SplitCommandLine(GetCommandLineW());
+  for (size_t i = 1; i < wide.size(); ++i) arguments.push_back(Utf8FromWide(wide[i]));
   return arguments;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -21,6 +22,10 @@ std::wstring WideFromText(const std::string& text);
 // Text of the system for the program, always UTF-8.
 std::string Utf8FromWide(const wchar_t* text, size_t length);
 std::string Utf8FromWide(const std::wstring& text);
+
+// A command line split into arguments as the system splits it, the program's name first, except
+// that a quoted argument ending in a backslash ("C:\scenes\menu\") keeps it and ends there.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
 
 // Keys of WM_KEYDOWN and its kind: what tells one key from another, and its name.
 unsigned KeyCode(LPARAM lParam);

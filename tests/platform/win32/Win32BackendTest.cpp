@@ -12,6 +12,7 @@
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
 #include "platform/Platform.h"
+#include "platform/win32/Win32Backend.h"
 
 namespace {
 
@@ -85,6 +86,21 @@ TEST(Win32Text, LowerCaseFollowsTheCodePageAndDelimitersAreTheSystems) {
   EXPECT_EQ(ProgramFolder.back(), '\\');
   EXPECT_EQ(ProgramFolder[1], ':') << "a drive path";
   DoneProgramFolder();
+}
+
+TEST(Win32Arguments, SplitAsTheSystemDoesButAFoldersTrailingBackslashKeepsItsQuote) {
+  using Args = std::vector<std::wstring>;
+  auto split = win32backend::SplitCommandLine;
+  // The system's own rules, which scripts and shortcuts rely on.
+  EXPECT_EQ(
+      split(LR"("C:\Program Files\k.exe" a\\b "c d" e\"f "g\\" h "")"),
+      (Args{LR"(C:\Program Files\k.exe)", LR"(a\\b)", L"c d", LR"(e"f)", LR"(g\)", L"h", L""}));
+  // A folder completed with its trailing backslash and quoted: the quote ends the argument.
+  EXPECT_EQ(split(LR"(k.exe "C:\scenes\menu\")"), (Args{L"k.exe", LR"(C:\scenes\menu\)"}));
+  EXPECT_EQ(split(LR"(k.exe --watch "C:\my scenes\menu\" --console)"),
+            (Args{L"k.exe", L"--watch", LR"(C:\my scenes\menu\)", L"--console"}));
+  // Inside a quoted part, an escaped quote that does not end the argument stays a quote.
+  EXPECT_EQ(split(LR"(k.exe "a\"b c")"), (Args{L"k.exe", LR"(a"b c)"}));
 }
 
 TEST(Win32Fpu, TheControlWordMasksEveryExceptionOnBothUnits) {

@@ -22,8 +22,4 @@ std::wstring WideFromText(const std::string& text);
 std::string Utf8FromWide(const wchar_t* text, size_t length);
 std::string Utf8FromWide(const std::wstring& text);
 
-// Keys of WM_KEYDOWN and its kind: what tells one key from another, and its name.
-unsigned KeyCode(LPARAM lParam);
-std::string KeyName(WPARAM virtualKey, LPARAM lParam);
-
 }  // namespace win32backend

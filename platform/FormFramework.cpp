@@ -112,12 +112,13 @@ void MouseWheel(TForm* form, TWheelDirection direction, int x, int y) {
   if (form->OnMouseWheel) Application->SafeCall([&] { form->OnMouseWheel(direction, x, y); });
 }
 
-void KeyDown(TForm* form, unsigned code, const std::string& name) {
+void KeyDown(TForm* form, unsigned code, const std::string& name, bool wasDown) {
   if (!FormLive(form)) return;
   auto& held = form->InputData().heldKeys;
   bool repeat = false;
   for (const auto& key : held) repeat = repeat || key.first == code;
   if (!repeat) held.emplace_back(code, name);
+  repeat = repeat && wasDown;
   if (form->OnKeyDown) Application->SafeCall([&] { form->OnKeyDown(name, repeat); });
 }
 

@@ -53,9 +53,11 @@ void MouseLeft(TForm* form);
 void MouseWheel(TForm* form, TWheelDirection direction, int x, int y);
 
 // A key went down or up. `code` tells the keys apart (both Shift keys have one name); `name` is
-// how the form's handlers know it. A press of a key already down is its auto-repeat; a release
-// of a key whose press the form never had (one that closed a message box) is not the form's.
-void KeyDown(TForm* form, unsigned code, const std::string& name);
+// how the form's handlers know it. A press of a key already down is its auto-repeat, unless the
+// system says the key was up before (`wasDown`: Windows can leave a key down here whose release
+// it never sent); a release of a key whose press the form never had (one that closed a message
+// box) is not the form's.
+void KeyDown(TForm* form, unsigned code, const std::string& name, bool wasDown = true);
 void KeyUp(TForm* form, unsigned code);
 // Text the keys produced, UTF-8; control characters are dropped (those keys arrive as keys).
 void TextTyped(TForm* form, const std::string& text);

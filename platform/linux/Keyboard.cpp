@@ -5,6 +5,7 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <cwctype>
@@ -109,6 +110,60 @@ uint32_t FirstCharacter(const char* text, int length) {
   return code;
 }
 
+// The characters of UTF-8 text that are Unicode scalar values, without control characters;
+// whatever else is there (a surrogate's three bytes, sequences of five bytes or past U+10FFFF,
+// overlong forms, stray bytes) is left out a byte at a time.
+std::string ValidText(const std::string& text) {
+  std::string valid;
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const size_t count = lead < 0x80   ? 1
+                         : lead < 0xC2 ? 0
+                         : lead < 0xE0 ? 2
+                         : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4
+                                       : 0;
+    uint32_t code = count == 1 ? lead : lead & (0xFF >> (count + 1));
+    bool whole = count != 0 && at + count <= text.size();
+    for (size_t i = 1; whole && i < count; ++i) {
+      const unsigned char next = static_cast<unsigned char>(text[at + i]);
+      whole = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms of three and four bytes; CharacterText refuses surrogates and what lies
+    // past U+10FFFF, and the control characters.
+    if (whole && ((count == 3 && code < 0x800) || (count == 4 && code < 0x10000))) whole = false;
+    if (!whole) {
+      ++at;
+      continue;
+    }
+    valid += formframework::CharacterText(code);
+    at += count;
+  }
+  return valid;
+}
+
+// The text a key event types through the input method, always valid. For keysyms that name a
+// Unicode character the X library's conversion may give no UTF-8 at all (é's as the one Latin-1
+// byte E9, a C1 control as its lone byte): then the keysym's own character is the text.
+std::string LookupText(XIC context, XKeyEvent& event) {
+  std::string text(64, '\0');
+  KeySym sym = NoSymbol;
+  Status status = 0;
+  int length =
+      Xutf8LookupString(context, &event, &text[0], static_cast<int>(text.size()), &sym, &status);
+  if (status == XBufferOverflow) {
+    text.assign(static_cast<size_t>(length), '\0');
+    length = Xutf8LookupString(context, &event, &text[0], length, &sym, &status);
+  }
+  if (status != XLookupChars && status != XLookupBoth) return std::string();
+  text.resize(static_cast<size_t>(std::max(length, 0)));
+  std::string valid = ValidText(text);
+  if (valid != text && status == XLookupBoth && (sym & 0xFF000000) == 0x01000000)
+    return formframework::CharacterText(static_cast<uint32_t>(sym & 0x00FFFFFF));
+  return valid;
+}
+
 }  // namespace
 
 void OpenInputMethod(Display* display) {
@@ -152,11 +207,8 @@ std::string KeyName(Display* display, XIC context, const XKeyEvent& event) {
   if (context) {
     XKeyEvent plain = event;
     plain.state &= 0x6000;  // the layout group only
-    char text[16];
-    KeySym ignored = NoSymbol;
-    Status status = 0;
-    int length = Xutf8LookupString(context, &plain, text, sizeof text, &ignored, &status);
-    if (status == XLookupChars || status == XLookupBoth) character = FirstCharacter(text, length);
+    const std::string text = LookupText(context, plain);
+    character = FirstCharacter(text.data(), static_cast<int>(text.size()));
   } else if (sym >= 0x20 && sym <= 0xFF) {
     character = static_cast<uint32_t>(sym);
   } else if ((sym & 0xFF000000) == 0x01000000) {
@@ -169,25 +221,15 @@ std::string KeyName(Display* display, XIC context, const XKeyEvent& event) {
 }
 
 std::string TypedText(XIC context, XKeyEvent& event) {
+  if (context) return LookupText(context, event);
+  // Latin-1 without an input method.
   char buffer[64];
   KeySym ignored = NoSymbol;
-  Status status = 0;
-  if (!context) {
-    int length = XLookupString(&event, buffer, sizeof buffer, &ignored, nullptr);
-    // Latin-1 without an input method.
-    std::string text;
-    for (int i = 0; i < length; ++i)
-      text += formframework::CharacterText(static_cast<unsigned char>(buffer[i]));
-    return text;
-  }
-  int length = Xutf8LookupString(context, &event, buffer, sizeof buffer, &ignored, &status);
-  if (status == XBufferOverflow) {
-    std::string large(static_cast<size_t>(length), '\0');
-    length = Xutf8LookupString(context, &event, &large[0], length, &ignored, &status);
-    return status == XLookupChars || status == XLookupBoth ? large.substr(0, length) : "";
-  }
-  if (status != XLookupChars && status != XLookupBoth) return std::string();
-  return std::string(buffer, static_cast<size_t>(length));
+  int length = XLookupString(&event, buffer, sizeof buffer, &ignored, nullptr);
+  std::string text;
+  for (int i = 0; i < length; ++i)
+    text += formframework::CharacterText(static_cast<unsigned char>(buffer[i]));
+  return text;
 }
 
 }  // namespace xbackend

@@ -15,6 +15,7 @@
 
 #include "platform/FormFramework.h"
 #include "platform/Platform.h"
+#include "platform/win32/Keyboard.h"
 #include "platform/win32/Win32Backend.h"
 // After <windows.h>, which it needs.
 #include <mmsystem.h>
@@ -28,8 +29,8 @@ struct TForm::Native {
   bool positioned = false;     // centred on its first showing
   bool trackingLeave = false;  // the system is asked to tell when the pointer leaves
   int wheel[2] = {0, 0};       // parts of a notch turned so far, vertical and horizontal
-  wchar_t highSurrogate = 0;   // the first half of a character beyond the 16-bit range
-  bool sceneDrawn = false;     // a tick has drawn with a rendering context: GL owns the pixels
+  TKeyTranslator keys;
+  bool sceneDrawn = false;  // a tick has drawn with a rendering context: GL owns the pixels
 };
 
 namespace {
@@ -127,19 +128,17 @@ void WheelMessage(TForm::Native* native, bool horizontal, WPARAM wParam) {
     MouseWheel(native->form, direction, at.x, at.y);
 }
 
-void CharacterMessage(TForm::Native* native, WPARAM wParam) {
-  const wchar_t unit = static_cast<wchar_t>(wParam);
-  if (unit >= 0xD800 && unit <= 0xDBFF) {
-    native->highSurrogate = unit;
-    return;
+// A handler may close the form, or open a box whose own loop brings more keys.
+void DeliverKeys(TForm* form, const std::vector<TKeyEvent>& events) {
+  for (const TKeyEvent& event : events) {
+    if (!FormLive(form)) return;
+    if (event.kind == TKeyEvent::kPress)
+      KeyDown(form, event.code, event.name, event.wasDown);
+    else if (event.kind == TKeyEvent::kRelease)
+      KeyUp(form, event.code);
+    else
+      TextTyped(form, event.text);
   }
-  uint32_t character = unit;
-  if (unit >= 0xDC00 && unit <= 0xDFFF) {
-    if (!native->highSurrogate) return;
-    character = 0x10000 + ((native->highSurrogate - 0xD800u) << 10) + (unit - 0xDC00u);
-  }
-  native->highSurrogate = 0;
-  TextTyped(native->form, CharacterText(character));
 }
 
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -193,17 +192,14 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-      KeyDown(native->form, KeyCode(lParam), KeyName(wParam, lParam));
-      // Alt+F4 and the other keys the system handles itself still reach it.
-      if (message == WM_KEYDOWN) return 0;
-      break;
     case WM_KEYUP:
     case WM_SYSKEYUP:
-      KeyUp(native->form, KeyCode(lParam));
-      if (message == WM_KEYUP) return 0;
-      break;
     case WM_CHAR:
-      CharacterMessage(native, wParam);
+      DeliverKeys(native->form,
+                  native->keys.Translate(
+                      TKeyMessage{message, wParam, lParam, static_cast<DWORD>(GetMessageTime())}));
+      // Alt+F4 and the other keys the system handles itself still reach it.
+      if (message == WM_SYSKEYDOWN || message == WM_SYSKEYUP) break;
       return 0;
     case WM_SYSCHAR:
       // Alt with a letter types nothing, and has no menu to open; Alt+Space opens the window's.
@@ -214,9 +210,12 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) return 0;
       break;
     case WM_KILLFOCUS:
-      native->highSurrogate = 0;
+      native->keys.KeyboardLost();
       KeyboardLost(native->form);
       return 0;
+    case WM_SETFOCUS:
+      DeliverKeys(native->form, native->keys.KeyboardBack());
+      break;
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the frame takes that scale, the client area keeps
       // its size in pixels, at the place the system suggests.
@@ -350,6 +349,7 @@ HWND TForm::Handle() {
   auto* native = new Native;
   native->form = this;
   native->window = window;
+  native->keys = TKeyTranslator(SystemKeyboard(window));
   handle_ = native;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(native));
   // The frame's size depends on the scale of the monitor the window was made on, which is known

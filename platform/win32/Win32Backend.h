@@ -27,8 +27,4 @@ std::string Utf8FromWide(const std::wstring& text);
 // that a quoted argument ending in a backslash ("C:\scenes\menu\") keeps it and ends there.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
 
-// Keys of WM_KEYDOWN and its kind: what tells one key from another, and its name.
-unsigned KeyCode(LPARAM lParam);
-std::string KeyName(WPARAM virtualKey, LPARAM lParam);
-
 }  // namespace win32backend

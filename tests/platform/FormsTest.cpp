@@ -157,6 +157,25 @@ TEST_F(FormsTest, RealPointerGivesButtonsAndClientPositions) {
   expectEvents({{true, mbRight, 200, 200}, {true, mbMiddle, 201, 201}}, "releases outside");
 }
 
+// Keysyms whose characters the X library turns into no UTF-8, or into characters that are no
+// text: a surrogate, one past the 21 bits of UTF-8's four bytes, one past U+10FFFF, a C1 control,
+// and the Unicode keysym of é, which the library writes as the one Latin-1 byte E9. A "z" last
+// says that everything before it has arrived.
+TEST_F(FormsTest, OddKeysymsTypeOnlyValidTextAndAreNamedUnknown) {
+  TForm form;
+  std::vector<std::string> keys, texts;
+  form.OnKeyDown = [&](const std::string& key, bool) { keys.push_back(key); };
+  form.OnTextInput = [&](const std::string& text) { texts.push_back(text); };
+  std::string id = ShowAndFind(form, "Kestrune keysym test");
+  ASSERT_FALSE(id.empty());
+  testx::RunWhilePumping("xdotool windowfocus --sync " + id);
+  testx::RunWhilePumping("xdotool key 0x100d800 0x1200000 0x1110000 0x1000085 0x10000e9 z");
+  ASSERT_TRUE(testx::PumpUntil([&] { return !texts.empty() && texts.back() == "z"; }, 5000));
+  EXPECT_EQ(keys, (std::vector<std::string>{"unknown", "unknown", "unknown", "unknown", "\xC3\xA9",
+                                            "z"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"\xC3\xA9", "z"}));
+}
+
 TEST_F(FormsTest, TimerTicksWithoutBurstsAfterStalls) {
   TForm form;
   TTimer timer(&form);

@@ -168,6 +168,28 @@ function root:onLeftPress() createTexture('packed.tga') end
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
 }
 
+TEST(WatchedScene, ANodeUnderAStillPointerIsEnteredAtTheFirstFrameOfEachStart) {
+  XServer server;
+  Program program(server, nullptr);
+  const auto scene = [](const std::string& tag) {
+    return "root.createNode{ width = 800, height = 600, onMouseEnter = function()\n"
+           "  print('entered " +
+           tag + "')\nend }\nprint('" + tag + "')\n";
+  };
+  program.WriteFile("scene/Test.lua", scene("one"));
+  program.Start({"--watch", "scene"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  program.MoveTo(400, 300);
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR entered one)", 20000),
+            "print 1 args (STR entered one)");
+  // The pointer stays where it is from here on.
+  program.WriteFile("scene/Test.lua", scene("two"));
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR entered two)", 20000),
+            "print 1 args (STR entered two)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
 TEST(ConsoleOutput, PrintWritesItsArgumentsAndAHandlersErrorItsTraceback) {
   XServer server;
   Program program(server, R"(root.setAttr{ width = 800, height = 600 }

@@ -119,7 +119,7 @@ void TMain::FormMouseLeave() {
 void TMain::FormMouseWheel(TWheelDirection direction, int x, int y) {
   if (LuaHost == nullptr) return;
   TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
-  LuaHost->MouseEvent(point, WheelEventName(direction));
+  LuaHost->WheelEvent(point, WheelEventName(direction));
 }
 
 void TMain::FormKeyDown(const std::string& key, bool repeat) {

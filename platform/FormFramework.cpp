@@ -226,6 +226,13 @@ TForm::~TForm() {
   DestroyNative(native);
 }
 
+bool TForm::PointerPosition(int* x, int* y) const {
+  if (!input_->pointerIn) return false;
+  *x = input_->pointerX;
+  *y = input_->pointerY;
+  return true;
+}
+
 void TForm::DoCreate() {
   if (OnCreate) OnCreate();
 }

@@ -204,6 +204,10 @@ class TForm {
   TBorderStyle BorderStyle = bsSingle;
   TPosition Position = poScreenCenter;
 
+  // Where the pointer is, as the last movement over the client area (or anywhere while the left
+  // button holds it) said; false when it has left the window since.
+  bool PointerPosition(int* x, int* y) const;
+
   void Show();
   void Close();  // as the user's close button does: the loop ends when it is the main form
   bool Visible() const;

@@ -183,7 +183,7 @@ void CLua::DrawNodes() {
 
 void CLua::MouseEvent(const TFloatPoint& point, const std::string& name) {
   if (LuaState == nullptr) return;
-  // A handler may run a message loop (a loader's message box) that delivers further events;
+  // A handler may run a message loop (a loader's message box) that delivers further presses;
   // those get a list of their own so this one's is not refilled under it.
   CLuaNodeList nested;
   CLuaNodeList& list = EventDepth == 0 ? *HitList : nested;
@@ -198,14 +198,45 @@ void CLua::MouseEvent(const TFloatPoint& point, const std::string& name) {
   list.SortByDepth();
   for (int32_t i = 0; i < list.Count; ++i)
     if (list.Items[i]->OfferEvent(LuaState, name, point)) break;
+  CatchUpAfterCall();
 }
 
-void CLua::UpdatePointer(const TFloatPoint* point) {
-  if (LuaState == nullptr) return;
-  // The nodes under the pointer now, in tree order, against those under it at the last look.
+void CLua::WheelEvent(const TFloatPoint& point, const std::string& name) {
+  if (LuaState == nullptr || ScriptRunning()) return;
+  MouseEvent(point, name);
+}
+
+bool CLua::HoldBack() {
+  if (!ScriptRunning()) return false;
+  HeldBack = true;
+  return true;
+}
+
+void CLua::CatchUpAfterCall() {
+  if (HeldBack && !CatchingUp && !ScriptRunning()) CatchUp();
+}
+
+void CLua::CatchUp() {
+  CatchingUp = true;
+  // Until a whole pass runs without a handler that held something back: such a handler looped
+  // messages, and the pointer, the rectangles or the keys may have changed under the pass.
+  do {
+    HeldBack = false;
+    while (!ReleasesHeld.empty() && !HeldBack) {
+      const std::string key = ReleasesHeld.front();
+      ReleasesHeld.erase(ReleasesHeld.begin());
+      KeyEvent("KeyRelease", key, false);
+    }
+    if (!HeldBack) LookAtPointer();
+  } while (HeldBack);
+  CatchingUp = false;
+}
+
+void CLua::LookAtPointer() {
+  // The nodes under the pointer now, in tree order, against those told they are under it.
   ++PointerLooks;
   PointerHits.Clear();
-  if (point != nullptr) Root->CollectHits(*point, PointerHits);
+  if (PointerIn) Root->CollectHits(Pointer, PointerHits);
   std::vector<CLuaNode*> leaving;
   std::vector<CLuaNode*> entering;
   for (int32_t i = 0; i < PointerHits.Count; ++i) {
@@ -216,41 +247,94 @@ void CLua::UpdatePointer(const TFloatPoint* point) {
   for (CLuaNode* node : UnderPointer)
     if (node->PointerSeen != PointerLooks) leaving.push_back(node);
   if (leaving.empty() && entering.empty()) return;
-  // The new state stands before any handler runs: a handler that loops messages (a loader's
-  // box) may move the pointer again meanwhile.
-  for (CLuaNode* node : leaving) node->UnderPointer = false;
-  for (CLuaNode* node : entering) node->UnderPointer = true;
-  UnderPointer.assign(PointerHits.Items.begin(), PointerHits.Items.begin() + PointerHits.Count);
 
   // Leaves first, deepest first; then enters, parents first; nodes of one depth in tree order.
   std::stable_sort(leaving.begin(), leaving.end(),
                    [](const CLuaNode* a, const CLuaNode* b) { return a->Depth > b->Depth; });
   std::stable_sort(entering.begin(), entering.end(),
                    [](const CLuaNode* a, const CLuaNode* b) { return a->Depth < b->Depth; });
-  const TFloatPoint at = point != nullptr ? *point : Pointer;
-  for (CLuaNode* node : leaving) node->OfferEvent(LuaState, "MouseLeave", at);
-  for (CLuaNode* node : entering) node->OfferEvent(LuaState, "MouseEnter", at);
+  const TFloatPoint at = Pointer;
+  // A node counts as under the pointer from the moment its enter is offered to the moment its
+  // leave is; the rest of the look waits for the next when a handler held something back.
+  bool whole = true;
+  for (CLuaNode* node : leaving) {
+    node->UnderPointer = false;
+    node->OfferEvent(LuaState, "MouseLeave", at);
+    if (HeldBack) {
+      whole = false;
+      break;
+    }
+  }
+  for (size_t i = 0; whole && i < entering.size(); ++i) {
+    entering[i]->UnderPointer = true;
+    entering[i]->OfferEvent(LuaState, "MouseEnter", at);
+    if (HeldBack) whole = false;
+  }
+  if (whole) {
+    UnderPointer.assign(PointerHits.Items.begin(), PointerHits.Items.begin() + PointerHits.Count);
+    return;
+  }
+  std::vector<CLuaNode*> told;
+  for (CLuaNode* node : UnderPointer)
+    if (node->UnderPointer) told.push_back(node);
+  for (CLuaNode* node : entering)
+    if (node->UnderPointer) told.push_back(node);
+  UnderPointer.swap(told);
 }
 
 void CLua::PointerMoved(const TFloatPoint& point) {
   PointerIn = true;
   Pointer = point;
-  UpdatePointer(&point);
-  MouseEvent(point, "MouseMove");
+  // Inside a script call (a handler's message box) nothing is delivered: where the pointer went
+  // is looked at once the call returns, and the moves meanwhile are not the script's.
+  if (LuaState == nullptr || HoldBack()) return;
+  CatchUp();
+  // Offered where the pointer is now: an enter or leave handler may have looped messages while
+  // it went on, or out of the window.
+  if (PointerIn) MouseEvent(Pointer, "MouseMove");
+}
+
+void CLua::PointerStartsAt(const TFloatPoint& point) {
+  PointerIn = true;
+  Pointer = point;
 }
 
 void CLua::PointerLeft() {
   PointerIn = false;
-  UpdatePointer(nullptr);
+  if (LuaState == nullptr || HoldBack()) return;
+  CatchUp();
 }
 
 void CLua::PointerAfterFrame() {
-  // Without the pointer over the window nothing is under it, and nothing changes.
-  if (PointerIn) UpdatePointer(&Pointer);
+  if (LuaState == nullptr || HoldBack()) return;
+  // Without the pointer over the window nothing is under it, and nothing changes, unless a call
+  // held something back.
+  if (PointerIn || HeldBack) CatchUp();
+}
+
+bool CLua::KeyHeldBack(const std::string& name, const std::string& key, bool repeat) {
+  const bool running = ScriptRunning();
+  const auto swallowed = KeysSwallowed.find(key);
+  if (name == "KeyPress") {
+    // A key that went down during a call is not the script's, nor are its repeats; repeats of
+    // one it heard go by while the call runs.
+    if (running && !repeat) KeysSwallowed.insert(key);
+    return running || (repeat && swallowed != KeysSwallowed.end());
+  }
+  if (swallowed != KeysSwallowed.end()) {
+    KeysSwallowed.erase(swallowed);
+    return true;
+  }
+  // The script heard this key go down: it hears it go up once the call returns.
+  if (running) {
+    ReleasesHeld.push_back(key);
+    HeldBack = true;
+  }
+  return running;
 }
 
 void CLua::KeyEvent(const std::string& name, const std::string& key, bool repeat) {
-  if (LuaState == nullptr) return;
+  if (LuaState == nullptr || KeyHeldBack(name, key, repeat)) return;
   const bool press = name == "KeyPress";
   Root->CallHandler(LuaState, name, [&](lua_State* L) {
     lua_pushlstring(L, key.data(), key.size());
@@ -258,12 +342,15 @@ void CLua::KeyEvent(const std::string& name, const std::string& key, bool repeat
     lua_pushboolean(L, repeat);
     return 2;
   });
+  CatchUpAfterCall();
 }
 
 void CLua::TextEvent(const std::string& text) {
-  if (LuaState == nullptr) return;
+  // Text typed during a script call is not the script's, as its keys are not.
+  if (LuaState == nullptr || ScriptRunning()) return;
   Root->CallHandler(LuaState, "TextInput", [&](lua_State* L) {
     lua_pushlstring(L, text.data(), text.size());
     return 1;
   });
+  CatchUpAfterCall();
 }

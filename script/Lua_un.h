@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,18 +143,29 @@ class CLua {
   // loader's message box is open, and the host must not be replaced under it then.
   bool ScriptRunning() const;
   void DrawNodes();
+  // Presses and releases reach the script even inside a script call (a loader's message box
+  // keeps the window's buttons working); everything else that arrives then is held back, and
+  // what it changed is caught up with once the call returns.
   void MouseEvent(const TFloatPoint& point, const std::string& name);
+  // A wheel's notch, offered as a press is.
+  void WheelEvent(const TFloatPoint& point, const std::string& name);
 
   // The pointer moved to `point`: every node whose rectangle of the last frame it went out of
   // hears "MouseLeave" (deepest first), every one it came into "MouseEnter" (parents first),
-  // then "MouseMove" is offered as a press is.
+  // then "MouseMove" is offered as a press is. A handler that looped messages meanwhile has the
+  // rest checked against where the pointer is then: every enter is followed by its leave.
   void PointerMoved(const TFloatPoint& point);
+  // The pointer is already over the window when the host starts: the first look after a frame
+  // enters the nodes under it.
+  void PointerStartsAt(const TFloatPoint& point);
   // The pointer left the window: every node it was over hears "MouseLeave".
   void PointerLeft();
   // After a frame: nodes that moved under the still pointer, or away from it, are told.
   void PointerAfterFrame();
   // "KeyPress" (with the key's name and whether it is a held key's repeat) or "KeyRelease" (with
-  // the name), and "TextInput" (with the text), offered to the root's handler.
+  // the name), and "TextInput" (with the text), offered to the root's handler. A key that went
+  // down inside a script call is not the script's, nor its release; the release of one it heard
+  // waits for the call to return.
   void KeyEvent(const std::string& name, const std::string& key, bool repeat);
   void TextEvent(const std::string& text);
 
@@ -167,14 +179,27 @@ class CLua {
   bool RunScript(const std::string& fileName);
   int ReadChunk(const std::string& resolvedPath, const std::string& path);
 
-  // Tells the nodes the pointer went out of and came into on its way to `point` (null: it left).
-  void UpdatePointer(const TFloatPoint* point);
+  // Whether an event must wait because a script call is running; noted for CatchUp if so.
+  bool HoldBack();
+  // Whether a key event is held back (see KeyEvent).
+  bool KeyHeldBack(const std::string& name, const std::string& key, bool repeat);
+  // After a handler: once the outermost call has returned, what was held back meanwhile.
+  void CatchUpAfterCall();
+  // Delivers the key releases held back, then looks at the pointer, until nothing changes.
+  void CatchUp();
+  // Tells the nodes the pointer went out of and came into since the last look (none when it
+  // is not over the window), stopping after a handler that held something back.
+  void LookAtPointer();
 
   std::string MissingInterpreter;  // why there is no interpreter, for LoadScript to report
   int EventDepth = 0;              // MouseEvent calls in progress (a handler may loop messages)
   bool PointerIn = false;          // the pointer is over the window (or held by the left button)
   TFloatPoint Pointer{0, 0};       // where it was last
-  std::vector<CLuaNode*> UnderPointer;  // the nodes it was over at the last look, in tree order
+  std::vector<CLuaNode*> UnderPointer;  // the nodes told they are under it, in tree order
   uint64_t PointerLooks = 0;
   CLuaNodeList PointerHits;  // reused by every look
+  bool HeldBack = false;     // something arrived during a script call since the last catch-up
+  bool CatchingUp = false;
+  std::vector<std::string> ReleasesHeld;     // keys the script heard go down, released in a call
+  std::multiset<std::string> KeysSwallowed;  // keys that went down in a call, not yet up
 };

@@ -34,6 +34,13 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// A wait's end, `milliseconds` from now.
+Clock::time_point After(int milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
 }  // namespace
 
 std::string Capture(const std::string& command, int* status) {
@@ -249,6 +256,46 @@ void Program::PressEnterIn(const std::string& window) const {
   } else {
     Xdo("key --window " + window + " Return");
   }
+}
+
+std::string Program::WaitForBox(const std::string& titles, int milliseconds) const {
+  const Clock::time_point deadline = After(milliseconds);
+  for (;;) {
+    const std::string box = Capture(server_.Env() + "xdotool search --name '^(" + titles +
+                                    ")$' 2>/dev/null | head -n 1");
+    if (!box.empty() || Clock::now() >= deadline) return box;
+    Sleep(50);
+  }
+}
+
+bool Program::CloseBox(const std::string& box, int milliseconds) const {
+  const Clock::time_point deadline = After(milliseconds);
+  do {
+    PressEnterIn(box);
+    // A box that took the key goes at once; one that did not gets the key again.
+    const Clock::time_point again = After(2000);
+    do {
+      int status = 0;
+      Capture(server_.Env() + "xdotool getwindowname " + box + " >/dev/null 2>&1", &status);
+      if (status != 0) return true;
+      Sleep(50);
+    } while (Clock::now() < again);
+  } while (Clock::now() < deadline);
+  return false;
+}
+
+std::string Program::ClickUntil(const std::string& button,
+                                const std::function<bool(const std::string&)>& done,
+                                int milliseconds) const {
+  const Clock::time_point deadline = After(milliseconds);
+  std::string seen;
+  do {
+    const std::string before = Caption();
+    Xdo("click " + button);
+    seen = WaitForCaptionChange(before, 1000);
+    if (done(seen)) break;
+  } while (Clock::now() < deadline);
+  return seen;
 }
 
 void Program::MoveTo(int x, int y) const {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,18 @@ class Program {
   void Unfocus() const;
   // Presses Enter in another window of the program (a message box).
   void PressEnterIn(const std::string& window) const;
+  // Waits for a message box whose title matches `titles` (an extended regular expression for
+  // the whole title, "TGA File Error|BMP Unit") and returns its window, or empty when none came.
+  std::string WaitForBox(const std::string& titles, int milliseconds = 20000) const;
+  // Presses Enter in the box until it is gone (a key sent before the box takes it is lost);
+  // false when it was still there at the end of the wait.
+  bool CloseBox(const std::string& box, int milliseconds = 20000) const;
+  // Clicks the button where the pointer is until the caption satisfies `done`, waiting a moment
+  // for each click to tell (a click before the first frame hits nothing, and a scene that counts
+  // frames may need one more); returns the last caption seen.
+  std::string ClickUntil(const std::string& button,
+                         const std::function<bool(const std::string&)>& done,
+                         int milliseconds = 20000) const;
 
   // Moves the pointer to a client position of the main window.
   void MoveTo(int x, int y) const;

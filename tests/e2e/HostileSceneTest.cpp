@@ -83,27 +83,22 @@ class HostileSceneTest : public ::testing::Test {
   // presses the ticker until it reports a frame.
   void WaitForFirstFrame(Program& program) {
     program.MoveTo(790, 590);
-    for (int i = 0; i < 100; ++i) {
-      std::string before = program.Caption();
-      program.Xdo("click 3");
-      if (Ticks(program.WaitForCaptionChange(before, 300)) > 0) return;
-    }
-    FAIL() << "no frame was drawn";
+    const std::string seen = program.ClickUntil(
+        "3", [](const std::string& caption) { return Ticks(caption) > 0; }, 60000);
+    ASSERT_GT(Ticks(seen), 0) << "no frame was drawn: " << seen;
   }
 
-  // Two right presses on the ticker, a moment apart: both are delivered and frames were drawn
-  // between them. Then the window is closed, and the program must end cleanly.
+  // Right presses on the ticker: each is delivered, and frames are drawn between them. Then the
+  // window is closed, and the program must end cleanly.
   void ExpectTickingListeningAndCleanExit(Program& program) {
     program.MoveTo(790, 590);
     std::string before = program.Caption();
     program.Xdo("click 3");
     std::string first = program.WaitForCaptionChange(before, 20000);
     ASSERT_GE(Ticks(first), 0) << first;
-    e2e::Capture("sleep 0.3");
-    program.Xdo("click 3");
-    std::string second = program.WaitForCaptionChange(first, 20000);
-    ASSERT_GE(Ticks(second), 0) << second;
-    EXPECT_GT(Ticks(second), Ticks(first)) << "no frame was drawn between two presses";
+    std::string second = program.ClickUntil(
+        "3", [&](const std::string& caption) { return Ticks(caption) > Ticks(first); });
+    EXPECT_GT(Ticks(second), Ticks(first)) << "no frame was drawn between presses: " << second;
     EXPECT_TRUE(program.Running()) << program.Stderr();
     // Closing takes the whole scene apart; under the sanitizers any fault or leak on the way
     // out shows in the exit status.
@@ -324,27 +319,12 @@ print("textures " .. first .. " " .. last)
 
   program.MoveTo(50, 50);
   program.Xdo("click 1");
-  int closed = 0;
-  for (int i = 0; i < 300 && closed < 5; ++i) {
-    std::string box =
-        e2e::Capture(server_.Env() +
-                     "xdotool search --name '^(BMP Unit|TGA File Error|PNG File Error)$' "
-                     "2>/dev/null | head -n 1");
-    if (box.empty()) {
-      e2e::Capture("sleep 0.05");
-      continue;
-    }
-    program.PressEnterIn(box);
-    // Wait for that box to go before looking for the next.
-    for (int j = 0; j < 100; ++j) {
-      int status = 0;
-      e2e::Capture(server_.Env() + "xdotool getwindowname " + box + " >/dev/null 2>&1", &status);
-      if (status != 0) break;
-      e2e::Capture("sleep 0.05");
-    }
-    ++closed;
+  // Each box counts once it is gone: the handler goes on to the next file only then.
+  for (int closed = 0; closed < 5; ++closed) {
+    const std::string box = program.WaitForBox("BMP Unit|TGA File Error|PNG File Error");
+    ASSERT_FALSE(box.empty()) << "box " << closed + 1 << " did not come";
+    ASSERT_TRUE(program.CloseBox(box)) << "box " << closed + 1 << " did not go";
   }
-  EXPECT_EQ(closed, 5);
   const std::string damaged =
       "print 7 args (STR damaged) (NUM 5000) (NUM 5001) (NUM 5002) (NUM 5003) (NUM 5004) "
       "(NUM 5005)";

@@ -62,15 +62,10 @@ std::string PackedTga() {
 
 // Clicks the left button in the middle of the window, whose handler loads a refused TGA, and
 // waits for the loader's box: its window, or empty when none came.
-std::string ClickForTgaBox(const XServer& server, Program& program) {
+std::string ClickForTgaBox(Program& program) {
   program.MoveTo(400, 300);
   program.Xdo("click 1");
-  std::string box;
-  for (int i = 0; i < 200 && box.empty(); ++i) {
-    box = e2e::Capture(server.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
-    if (box.empty()) e2e::Capture("sleep 0.05");
-  }
-  return box;
+  return program.WaitForBox("TGA File Error");
 }
 
 class ProgramTest : public ::testing::Test {
@@ -94,7 +89,10 @@ TEST_F(ProgramTest, ScriptsSetTheCaptionOnlyThroughPrint) {
     Program quiet(server_, "local x = 1 + 1\n");
     quiet.Start();
     ASSERT_TRUE(quiet.WaitForWindow()) << quiet.Stderr();
-    e2e::Capture("sleep 0.3");
+    // Frames, which clear the window to black, begin once the script has run.
+    Rgb c{};
+    for (int i = 0; i < 100 && !(c.r == 0 && c.g == 0 && c.b == 0); ++i) c = quiet.Pixel(400, 300);
+    ASSERT_EQ(c.r + c.g + c.b, 0) << "no frame was drawn";
     EXPECT_EQ(quiet.Caption(), "Main");
   }
   Program talking(server_, "print('hi', 2, true, nil)\n");
@@ -208,27 +206,24 @@ function root:onRightPress() print('reads', reads) end
 )");
   program.WriteFile("packed.tga", PackedTga());
   StartAndWaitForFrame(program);
-  std::string box = ClickForTgaBox(server_, program);
+  std::string box = ClickForTgaBox(program);
   ASSERT_FALSE(box.empty()) << "no message box";
 
   // The box sits over the middle of the screen; click in a corner of the window, away from it.
   program.MoveTo(20, 20);
   program.Xdo("click 3");
   std::string first = program.WaitForCaptionChange("print 1 args (STR drawn)");
-  e2e::Capture("sleep 0.4");
-  program.Xdo("click 3");
-  std::string second = program.WaitForCaptionChange(first);
   int a = 0, b = 0;
   ASSERT_EQ(std::sscanf(first.c_str(), "print 2 args (STR reads) (NUM %d)", &a), 1) << first;
+  std::string second = program.ClickUntil("3", [a](const std::string& caption) {
+    int reads = 0;
+    return std::sscanf(caption.c_str(), "print 2 args (STR reads) (NUM %d)", &reads) == 1 &&
+           reads > a;
+  });
   ASSERT_EQ(std::sscanf(second.c_str(), "print 2 args (STR reads) (NUM %d)", &b), 1) << second;
   EXPECT_GT(b, a) << "no frame was drawn while the message box was open";
 
-  program.PressEnterIn(box.substr(0, box.find('\n')));
-  for (int i = 0; i < 100 && !box.empty(); ++i) {
-    box = e2e::Capture(server_.Env() + "xdotool search --name '^TGA File Error$' 2>/dev/null");
-    if (!box.empty()) e2e::Capture("sleep 0.05");
-  }
-  EXPECT_TRUE(box.empty()) << "the box did not close on Enter";
+  EXPECT_TRUE(program.CloseBox(box)) << "the box did not close on Enter";
   EXPECT_TRUE(program.Running());
 }
 
@@ -298,7 +293,7 @@ end
                                .c_str());
   program.WriteFile("packed.tga", PackedTga());
   StartAndWaitForFrame(program);
-  ASSERT_FALSE(ClickForTgaBox(server_, program).empty()) << "no message box";
+  ASSERT_FALSE(ClickForTgaBox(program).empty()) << "no message box";
   program.Close();
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
   const std::string err = program.Stderr();
@@ -320,18 +315,9 @@ TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesClea
   XServer server(false);
   Program program(server, "print('ran')\n");
   program.Start();
-  std::string box;
-  for (int i = 0; i < 100 && box.empty(); ++i) {
-    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
-    if (box.empty()) e2e::Capture("sleep 0.1");
-  }
+  const std::string box = program.WaitForBox("Kestrune");
   ASSERT_FALSE(box.empty()) << "the failure was not shown";
-  program.PressEnterIn(box.substr(0, box.find('\n')));
-  for (int i = 0; i < 100 && !box.empty(); ++i) {
-    box = e2e::Capture(server.Env() + "xdotool search --name '^Kestrune$' 2>/dev/null");
-    if (!box.empty()) e2e::Capture("sleep 0.1");
-  }
-  ASSERT_TRUE(box.empty()) << "the box did not close";
+  ASSERT_TRUE(program.CloseBox(box)) << "the box did not close";
 
   ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
   Rgb c = program.Pixel(400, 300);

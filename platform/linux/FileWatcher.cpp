@@ -67,6 +67,8 @@ struct TFileWatcher::Native {
   std::map<int, Watch> watches;
   std::string root;  // the tree's folder as given
   int rootWd = -1;   // its watch; -1 while it is gone
+  dev_t rootDevice = 0;
+  ino_t rootInode = 0;
   FolderNews news;
   std::set<std::string> passed;  // FileKey of each file whose writes do not count
 
@@ -98,7 +100,12 @@ struct TFileWatcher::Native {
         complete = false;
         continue;
       }
-      if (folder == root) rootWd = wd;
+      struct stat self;
+      if (folder == root && stat(folder.c_str(), &self) == 0) {
+        rootWd = wd;
+        rootDevice = self.st_dev;
+        rootInode = self.st_ino;
+      }
       Watch& watch = watches[wd];
       watch.folder = folder;
       watch.real = RealPath(folder);
@@ -176,6 +183,14 @@ struct TFileWatcher::Native {
     }
     rootWd = -1;
     news.gone = true;
+  }
+
+  // Whether the root's path still names the watched folder. A removed folder that is some
+  // process's working folder (this one's, as a rule) lives on without its name, and its watch
+  // hears nothing of the removal until the last user lets go.
+  bool RootInPlace() const {
+    struct stat info;
+    return stat(root.c_str(), &info) == 0 && info.st_dev == rootDevice && info.st_ino == rootInode;
   }
 
   bool FindRoot() {
@@ -286,6 +301,7 @@ bool TFileWatcher::Changed(std::string* what) {
     }
   }
   // What was in the folder before it was watched again, its Test.lua first of all, is new.
+  if (native_->rootWd >= 0 && !native_->RootInPlace()) native_->LoseRoot();
   if (native_->rootWd < 0 && !native_->root.empty() && native_->FindRoot()) note(native_->root);
   return changed;
 }

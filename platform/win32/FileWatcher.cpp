@@ -212,10 +212,11 @@ struct TFileWatcher::Native {
         const std::wstring name = found.cFileName;
         if (PassedName(name) || name == L"." || name == L"..") continue;
         const std::wstring path = folder + L"\\" + name;
-        const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        const bool reparse = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (!link) pending.push_back(path);
-        } else if (link) {
+          if (!reparse) pending.push_back(path);
+        } else if (reparse && found.dwReserved0 == IO_REPARSE_TAG_SYMLINK) {
+          // (Other reparse points, such as files a cloud drive keeps online, are left alone.)
           const std::wstring target = LinkTarget(path);
           if (!target.empty()) AddFile(target);
         }

@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 
 #include "app/Main_un.h"
 #include "app/Util_un.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
+#include "script/ScriptWrites.h"
 
 std::string StartScriptName = "Test.lua";
 
@@ -19,12 +21,23 @@ using Clock = std::chrono::steady_clock;
 // several writes (a temporary file, the file itself, a rename), and an image may still be being
 // copied. With the tick's own 55 ms the scene starts again within about a fifth of a second.
 constexpr auto kQuiet = std::chrono::milliseconds(120);
+// A folder that never falls quiet (something else writing there on every tick) must not hold
+// a save back for ever.
+constexpr auto kLongestWait = std::chrono::milliseconds(500);
+// The files an interpreter wrote go on being passed over this long after it was replaced: what
+// it wrote just before may be told only after the start.
+constexpr auto kOldWritesLinger = std::chrono::seconds(1);
 
 std::unique_ptr<TFileWatcher> Watcher;
+std::string WatchedFolder;
+bool ReenterWatchedFolder = false;  // it is the working folder
 bool Pending = false;
 std::string LastChanged;  // the last file of the pending burst
-Clock::time_point LastChange;
-size_t TexturesWatched = 0;  // entries of the texture table whose files are watched
+Clock::time_point FirstChange, LastChange;
+size_t TexturesWatched = 0;         // entries of the texture table whose files are watched
+std::set<std::string> SceneWrites;  // the files the running interpreter wrote
+bool OldWritesPassedOver = false;   // those of the interpreter before it too
+Clock::time_point OldWritesForgottenAt;
 
 std::string FolderOf(const std::string& path) {
   std::string::size_type cut = path.size();
@@ -45,12 +58,44 @@ void WatchNewTextures() {
     if (!table[TexturesWatched].Path.empty()) Watcher->WatchFile(table[TexturesWatched].Path);
 }
 
+// A scene that writes into its own folder (a log, a saved score) would otherwise start itself
+// again on every write.
+void PassOverSceneWrites(Clock::time_point now) {
+  if (OldWritesPassedOver && now >= OldWritesForgottenAt) {
+    OldWritesPassedOver = false;
+    Watcher->ForgetPassedOver();
+    for (const std::string& path : SceneWrites) Watcher->PassOver(path);
+  }
+  for (std::string& path : TakeScriptWrites()) {
+    if (!SceneWrites.insert(path).second) continue;
+    Watcher->PassOver(path);
+  }
+}
+
+// Says what became of the watched folder. One that is back is entered again: the working
+// folder is still the one that went, where the scene's relative names find nothing.
+void FollowWatchedFolder() {
+  const TFileWatcher::FolderNews news = Watcher->TakeFolderNews();
+  if (news.gone)
+    WriteErrorLine("kestrune: " + WatchedFolder +
+                   " is gone: it will be watched again when it is back");
+  if (!news.back) return;
+  WriteErrorLine("kestrune: " + WatchedFolder + " is back: watching it again");
+  std::string reason;
+  if (ReenterWatchedFolder && !SetWorkingFolder(WatchedFolder, &reason))
+    WriteErrorLine("kestrune: cannot enter " + WatchedFolder + " again: " + reason);
+}
+
 void ReloadScene() {
   // The old host goes first: closing its interpreter may still run script code (a finaliser)
   // that adds textures. Meanwhile no event may reach it.
   CLua* old = LuaHost;
   LuaHost = nullptr;
   delete old;
+  PassOverSceneWrites(Clock::now());  // what its finalisers wrote
+  SceneWrites.clear();
+  OldWritesPassedOver = true;
+  OldWritesForgottenAt = Clock::now() + kOldWritesLinger;
   GLScreen->ClearTextures();
   TexturesWatched = 0;
   Watcher->ForgetFiles();
@@ -104,6 +149,8 @@ void WatchScene() {
   if (folder.empty()) folder = FolderOf(ResolveDataPath(StartScriptName));
   if (folder.empty()) folder = WorkingFolder();
   Watcher = std::make_unique<TFileWatcher>();
+  WatchedFolder = folder;
+  ReenterWatchedFolder = folder == WorkingFolder();
   std::string reason;
   if (!Watcher->WatchFolder(folder, &reason))
     WriteErrorLine("kestrune: cannot watch " + folder + " for changes: " + reason);
@@ -113,13 +160,16 @@ void ReloadSceneWhenChanged() {
   if (!Watcher) return;
   WatchNewTextures();
   const Clock::time_point now = Clock::now();
+  PassOverSceneWrites(now);
   std::string changed;
   if (Watcher->Changed(&changed)) {
     LastChanged = changed;
+    if (!Pending) FirstChange = now;
     Pending = true;
     LastChange = now;
   }
-  if (!Pending || now - LastChange < kQuiet) return;
+  FollowWatchedFolder();
+  if (!Pending || (now - LastChange < kQuiet && now - FirstChange < kLongestWait)) return;
   if (Main == nullptr || GLScreen == nullptr) return;
   if (LuaHost != nullptr && LuaHost->ScriptRunning()) return;
   Pending = false;
@@ -133,4 +183,7 @@ void StopWatchingScene() {
   Watcher.reset();
   Pending = false;
   TexturesWatched = 0;
+  SceneWrites.clear();
+  OldWritesPassedOver = false;
+  TakeScriptWrites();
 }

@@ -20,8 +20,11 @@ void StartScene(TForm& form);
 // Watches the scene's folder (or, without a scene, the folder the start script was found in,
 // else the working folder) from now on. A line on standard error says so when it cannot.
 void WatchScene();
-// Called on every tick before the frame. Once a burst of changes has settled and no script call
-// is running, the scene starts again: a fresh interpreter, node tree and texture table, the old
-// textures deleted, the caption back to "Main" before the script runs.
+// Called on every tick before the frame. Once a burst of changes has settled (or half a second
+// after it began, however busy the folder) and no script call is running, the scene starts
+// again: a fresh interpreter, node tree and texture table, the old textures deleted, the caption
+// back to "Main" before the script runs. Files the scene wrote itself do not count. A watched
+// folder that goes and comes back is said on standard error, and entered again when it was the
+// working folder.
 void ReloadSceneWhenChanged();
 void StopWatchingScene();

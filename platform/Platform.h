@@ -102,7 +102,9 @@ bool StandardErrorConnected();
 // Tells without ever waiting whether watched files changed: everything in and under one folder,
 // and single files elsewhere. In the folder, names starting with '.' or '#' and names ending
 // in '~' are passed over, files and folders alike: editors keep their swap, lock and backup
-// files under such names and rewrite them while the user types.
+// files under such names and rewrite them while the user types. A file that is a symbolic link,
+// in the folder or watched on its own, is watched through its target as well: an edit of the
+// target elsewhere changes nothing in the link's folder.
 class TFileWatcher {
  public:
   TFileWatcher();
@@ -111,12 +113,26 @@ class TFileWatcher {
   TFileWatcher& operator=(const TFileWatcher&) = delete;
 
   // Watches the folder and its subfolders, those made later too. False, with the reason, when
-  // the system refuses (what could be watched stays watched).
+  // the system refuses (what could be watched stays watched). A folder that goes away (removed,
+  // moved elsewhere, a network share gone) is looked for again by Changed(), on every call on
+  // Linux and every few seconds on Windows, and watched again once it is back; its return
+  // counts as a change of the folder.
   bool WatchFolder(const std::string& folder, std::string* reason);
+  // What became of that folder since the last call: whether it went away, and whether it is
+  // back and watched again (both when it went and came back in between).
+  struct FolderNews {
+    bool gone = false;
+    bool back = false;
+  };
+  FolderNews TakeFolderNews();
   // Watches one more file by its path, which need not lie in the folder.
   void WatchFile(const std::string& path);
   // Stops watching the single files.
   void ForgetFiles();
+  // Writes to this file (its path absolute or relative to the working folder) count no more,
+  // until ForgetPassedOver(): a scene's own output must not start it again.
+  void PassOver(const std::string& path);
+  void ForgetPassedOver();
   // True when a watched file was written, made, or replaced by renaming another file over it,
   // since the last call; *what is then the path of the last such file (or of its folder when
   // the system lost count of what happened).

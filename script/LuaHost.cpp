@@ -5,6 +5,7 @@
 #include "script/ProtectedRead.h"
 #include "script/ScriptConsole.h"
 #include "script/ScriptFunctions.h"
+#include "script/ScriptWrites.h"
 
 using namespace LuaBind;
 
@@ -48,6 +49,7 @@ CLua::CLua() {
     Root->CreateTable(LuaState, "root");
     lua_pop(LuaState, 1);  // the root's table, which CreateTable leaves pushed
     PrepareProtectedReads(LuaState);
+    NoteScriptWrites(LuaState);  // without it (no memory), a scene's own writes just count
   } catch (...) {
     lua_close(LuaState);
     throw;

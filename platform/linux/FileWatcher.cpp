@@ -1,12 +1,15 @@
 // Changes on disk through inotify: one watch per folder of the watched tree, and one per folder
 // of a single file, whose events count for that file's name only. The descriptor never blocks;
-// Changed() reads whatever arrived.
+// Changed() reads whatever arrived. The tree's own folder is watched by its path: when it goes,
+// each call looks for it there again.
 #include <dirent.h>
 #include <errno.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -18,12 +21,37 @@ namespace {
 
 // Writing in place ends with IN_CLOSE_WRITE (IN_MODIFY comes with every write, so a long write
 // keeps counting as busy); a save that renames a new file over the old one is IN_MOVED_TO; a
-// new subfolder needs a watch of its own.
-constexpr uint32_t kEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_ONLYDIR;
+// new subfolder needs a watch of its own. The tree's folder removed or moved away takes its
+// files with it: the watch must go back to the path.
+constexpr uint32_t kEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_DELETE_SELF |
+                             IN_MOVE_SELF | IN_ONLYDIR;
 
 bool Passed(const char* name) {
   const size_t length = std::strlen(name);
   return length == 0 || name[0] == '.' || name[0] == '#' || name[length - 1] == '~';
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  return folder.size() > 0 && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The path with every symbolic link in it resolved; the path itself when that fails.
+std::string RealPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
+}
+
+// One spelling for a file, even one that is gone: its folder resolved, then its name. Paths
+// that differ only by links or "./" then compare equal.
+std::string FileKey(const std::string& path) {
+  std::string full = path;
+  if (full.empty() || full[0] != '/') {
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) != nullptr) full = Joined(buffer, path);
+  }
+  const size_t cut = full.rfind('/');
+  if (cut == std::string::npos) return full;
+  return Joined(RealPath(cut == 0 ? "/" : full.substr(0, cut)), full.substr(cut + 1));
 }
 
 }  // namespace
@@ -31,11 +59,18 @@ bool Passed(const char* name) {
 struct TFileWatcher::Native {
   struct Watch {
     std::string folder;
+    std::string real;             // the folder with its links resolved
     bool tree = false;            // part of the watched tree: every name counts
     std::set<std::string> names;  // single files in it
   };
   int fd = -1;
   std::map<int, Watch> watches;
+  std::string root;  // the tree's folder as given
+  int rootWd = -1;   // its watch; -1 while it is gone
+  dev_t rootDevice = 0;
+  ino_t rootInode = 0;
+  FolderNews news;
+  std::set<std::string> passed;  // FileKey of each file whose writes do not count
 
   bool Open(std::string* reason) {
     if (fd >= 0) return true;
@@ -48,13 +83,13 @@ struct TFileWatcher::Native {
   // Watches `root` and every folder under it that is not passed over, walked from a work list
   // so that no depth of folders nests calls. Symbolic links to folders are not followed below
   // the root: a link back up would never end.
-  bool AddTree(const std::string& root, std::string* reason) {
+  bool AddTree(const std::string& top, std::string* reason) {
     bool complete = true;
-    std::vector<std::string> pending{root};
+    std::vector<std::string> pending{top};
     while (!pending.empty()) {
       std::string folder = pending.back();
       pending.pop_back();
-      const uint32_t follow = folder == root ? 0 : IN_DONT_FOLLOW;
+      const uint32_t follow = folder == top ? 0 : IN_DONT_FOLLOW;
       const int wd = inotify_add_watch(fd, folder.c_str(), kEvents | follow);
       if (wd < 0) {
         if (complete && reason != nullptr)
@@ -65,8 +100,15 @@ struct TFileWatcher::Native {
         complete = false;
         continue;
       }
+      struct stat self;
+      if (folder == root && stat(folder.c_str(), &self) == 0) {
+        rootWd = wd;
+        rootDevice = self.st_dev;
+        rootInode = self.st_ino;
+      }
       Watch& watch = watches[wd];
       watch.folder = folder;
+      watch.real = RealPath(folder);
       watch.tree = true;
       DIR* dir = opendir(folder.c_str());
       if (dir == nullptr) continue;
@@ -84,6 +126,82 @@ struct TFileWatcher::Native {
     }
     return complete;
   }
+
+  // A single file: its folder's watch, which it joins when that folder is watched already.
+  void AddFile(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? "."
+                               : cut == 0               ? "/"
+                                                        : path.substr(0, cut);
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    if (name.empty()) return;
+    const int wd = inotify_add_watch(fd, folder.c_str(), kEvents);
+    if (wd < 0) return;
+    Watch& watch = watches[wd];
+    if (watch.folder.empty()) {
+      watch.folder = folder;
+      watch.real = RealPath(folder);
+    }
+    watch.names.insert(name);
+  }
+
+  // A link's target is watched on its own: writing the link's path, or the target by its own
+  // path, changes the target's folder alone.
+  void AddLinkTarget(const std::string& path) {
+    struct stat link, target;
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return;
+    if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return;
+    AddFile(RealPath(path));
+  }
+
+  void AddLinkTargetsOfTree() {
+    std::vector<std::string> folders;
+    for (const auto& [wd, watch] : watches)
+      if (watch.tree) folders.push_back(watch.folder);
+    for (const std::string& folder : folders) {
+      DIR* dir = opendir(folder.c_str());
+      if (dir == nullptr) continue;
+      while (dirent* entry = readdir(dir)) {
+        if (Passed(entry->d_name)) continue;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+          AddLinkTarget(folder + "/" + entry->d_name);
+      }
+      closedir(dir);
+    }
+  }
+
+  // The tree's folder went: the watches of the folders that went with it (or moved with it)
+  // go too, and the path is looked for again.
+  void LoseRoot() {
+    for (auto it = watches.begin(); it != watches.end();) {
+      if (!it->second.tree) {
+        ++it;
+        continue;
+      }
+      inotify_rm_watch(fd, it->first);
+      it = watches.erase(it);
+    }
+    rootWd = -1;
+    news.gone = true;
+  }
+
+  // Whether the root's path still names the watched folder. A removed folder that is some
+  // process's working folder (this one's, as a rule) lives on without its name, and its watch
+  // hears nothing of the removal until the last user lets go.
+  bool RootInPlace() const {
+    struct stat info;
+    return stat(root.c_str(), &info) == 0 && info.st_dev == rootDevice && info.st_ino == rootInode;
+  }
+
+  bool FindRoot() {
+    struct stat info;
+    if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    AddTree(root, nullptr);
+    if (rootWd < 0) return false;
+    AddLinkTargetsOfTree();
+    news.back = true;
+    return true;
+  }
 };
 
 TFileWatcher::TFileWatcher() : native_(std::make_unique<Native>()) {}
@@ -96,21 +214,30 @@ bool TFileWatcher::WatchFolder(const std::string& folder, std::string* reason) {
   if (!native_->Open(reason)) return false;
   std::string root = folder;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
-  return native_->AddTree(root, reason);
+  native_->root = root;
+  const bool complete = native_->AddTree(root, reason);
+  native_->AddLinkTargetsOfTree();
+  return complete;
+}
+
+TFileWatcher::FolderNews TFileWatcher::TakeFolderNews() {
+  const FolderNews news = native_->news;
+  native_->news = FolderNews();
+  return news;
 }
 
 void TFileWatcher::WatchFile(const std::string& path) {
   if (!native_->Open(nullptr)) return;
-  const size_t cut = path.rfind('/');
-  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
-  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  if (name.empty()) return;
-  // A folder that is watched already answers with its watch: the file joins it.
-  const int wd = inotify_add_watch(native_->fd, folder.c_str(), kEvents);
-  if (wd < 0) return;
-  Native::Watch& watch = native_->watches[wd];
-  if (watch.folder.empty()) watch.folder = folder;
-  watch.names.insert(name);
+  native_->AddFile(path);
+  native_->AddLinkTarget(path);
+}
+
+void TFileWatcher::PassOver(const std::string& path) {
+  native_->passed.insert(FileKey(path));
+}
+
+void TFileWatcher::ForgetPassedOver() {
+  native_->passed.clear();
 }
 
 void TFileWatcher::ForgetFiles() {
@@ -123,6 +250,8 @@ void TFileWatcher::ForgetFiles() {
     inotify_rm_watch(native_->fd, it->first);
     it = native_->watches.erase(it);
   }
+  // Links of the tree may point elsewhere by now.
+  native_->AddLinkTargetsOfTree();
 }
 
 bool TFileWatcher::Changed(std::string* what) {
@@ -144,6 +273,11 @@ bool TFileWatcher::Changed(std::string* what) {
       if (event->mask & IN_Q_OVERFLOW) note(".");
       auto found = native_->watches.find(event->wd);
       if (found == native_->watches.end()) continue;
+      if (event->wd == native_->rootWd &&
+          (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF))) {
+        native_->LoseRoot();
+        continue;
+      }
       if (event->mask & IN_IGNORED) {
         native_->watches.erase(found);
         continue;
@@ -161,8 +295,13 @@ bool TFileWatcher::Changed(std::string* what) {
         continue;
       }
       if (!(event->mask & (IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO))) continue;
-      if ((watch.tree && !Passed(name)) || watch.names.count(name)) note(watch.folder + "/" + name);
+      if (!(watch.tree && !Passed(name)) && !watch.names.count(name)) continue;
+      if (!native_->passed.empty() && native_->passed.count(Joined(watch.real, name))) continue;
+      note(watch.folder + "/" + name);
     }
   }
+  // What was in the folder before it was watched again, its Test.lua first of all, is new.
+  if (native_->rootWd >= 0 && !native_->RootInPlace()) native_->LoseRoot();
+  if (native_->rootWd < 0 && !native_->root.empty() && native_->FindRoot()) note(native_->root);
   return changed;
 }

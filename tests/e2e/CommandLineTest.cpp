@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -192,6 +194,94 @@ TEST(WatchedScene, ANodeUnderAStillPointerIsEnteredAtTheFirstFrameOfEachStart) {
   program.WriteFile("scene/Test.lua", scene("two"));
   EXPECT_EQ(program.WaitForCaption("print 1 args (STR entered two)", 20000),
             "print 1 args (STR entered two)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+// Polls standard error until it holds `text`.
+bool WaitForStderr(const Program& program, const std::string& text, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (program.Stderr().find(text) != std::string::npos) return true;
+    Pause(50);
+  }
+  return false;
+}
+
+TEST(WatchedScene, AFolderRemovedAndMadeAgainIsEnteredAndWatchedAgain) {
+  XServer server;
+  Program program(server, nullptr);
+  // The helper is found through the working folder: the folder made again must be entered.
+  const std::string script = "dofile('helper.lua')\nprint(tag())\n";
+  program.WriteFile("scene/helper.lua", "function tag() return 'one' end\n");
+  program.WriteFile("scene/Test.lua", script);
+  program.Start({"--watch", "scene"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR one)"), "print 1 args (STR one)");
+
+  std::system(("rm -rf '" + program.Folder() + "/scene'").c_str());
+  // Windows looks at the folder's path every few seconds.
+  EXPECT_TRUE(WaitForStderr(program, "is gone", 10000)) << program.Stderr();
+  program.WriteFile("scene/helper.lua", "function tag() return 'two' end\n");
+  program.WriteFile("scene/Test.lua", script);
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR two)", 15000), "print 1 args (STR two)")
+      << program.Stderr();
+  EXPECT_NE(program.Stderr().find("is back"), std::string::npos) << program.Stderr();
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+// A scene that writes the number of the frame into its own folder whenever a frame reads its
+// node's left edge, which it keeps out of the node's table.
+std::string Ticking(const std::string& tag) {
+  return R"(
+local frames = 0
+local n = root.createNode{ top = 0, width = 10, height = 10 }
+setmetatable(n, { __index = function(t, key)
+  if key == 'left' then
+    frames = frames + 1
+    local file = io.open('frames.txt', 'w')
+    file:write(frames)
+    file:close()
+    return 0
+  end
+end })
+print(')" +
+         tag + "')\n";
+}
+
+TEST(WatchedScene, ASceneWritingItsOwnFolderOnEveryFrameIsStartedAgainOnlyBySaves) {
+  XServer server;
+  Program program(server, nullptr);
+  program.WriteFile("scene/Test.lua", Ticking("one"));
+  program.Start({"--watch", "scene"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR one)"), "print 1 args (STR one)");
+
+  // Its own writes never start it again, however many.
+  const std::string frames = program.Folder() + "/scene/frames.txt";
+  int written = 0;
+  for (int i = 0; i < 300 && written < 30; ++i) {
+    Pause(50);
+    std::ifstream(frames) >> written;
+  }
+  ASSERT_GE(written, 30) << "the scene does not write on every frame";
+  EXPECT_EQ(program.Stderr().find("starting the scene again"), std::string::npos)
+      << program.Stderr();
+
+  // Something else writing there all the time does not hold a save back.
+  std::atomic<bool> busy{true};
+  const std::string other = program.Folder() + "/scene/busy.txt";
+  std::thread writer([&] {
+    while (busy) {
+      std::ofstream(other) << "busy";
+      Pause(20);
+    }
+  });
+  program.WriteFile("scene/Test.lua", Ticking("two"));
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR two)", 10000), "print 1 args (STR two)")
+      << program.Stderr();
+  busy = false;
+  writer.join();
   program.Close();
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
 }

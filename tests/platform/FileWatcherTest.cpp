@@ -1,8 +1,10 @@
 // The watcher behind --watch, on each backend's own notifications: which writes count, in the
-// watched tree (subfolders made later included) and for single files elsewhere.
+// watched tree (subfolders made later included) and for single files elsewhere, through links,
+// after the folder went and came back, and not for the files a scene writes itself.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -21,6 +23,18 @@ void Write(const std::string& path) {
 bool ChangedWithin(TFileWatcher& watcher, int milliseconds, std::string* what) {
   for (int waited = 0; waited <= milliseconds; waited += 20) {
     if (watcher.Changed(what)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// Calls Changed() until the folder's news say it went (or, with `back`, that it is back), within
+// `milliseconds`.
+bool FolderNewsWithin(TFileWatcher& watcher, bool back, int milliseconds, std::string* what) {
+  for (int waited = 0; waited <= milliseconds; waited += 20) {
+    watcher.Changed(what);
+    const TFileWatcher::FolderNews news = watcher.TakeFolderNews();
+    if (back ? news.back : news.gone) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
@@ -80,6 +94,96 @@ TEST_F(FileWatcherTest, ASingleFileCountsForItsOwnNameUntilForgotten) {
   watcher->ForgetFiles();
   Write(root_ + "shared/sky.bmp");
   EXPECT_FALSE(ChangedWithin(*watcher, 300, &what_)) << what_;
+  watcher.reset();
+}
+
+TEST_F(FileWatcherTest, AFolderRemovedOrMovedAwayAndMadeAgainIsWatchedAgain) {
+  ASSERT_TRUE(testfs::MakeFolder(root_ + "scene"));
+  Write(root_ + "scene/Test.lua");
+  std::optional<TFileWatcher> watcher(std::in_place);
+  std::string reason;
+  ASSERT_TRUE(watcher->WatchFolder(root_ + "scene", &reason)) << reason;
+
+  for (const bool removed : {true, false}) {
+    SCOPED_TRACE(removed ? "removed" : "moved away");
+    std::error_code error;
+    if (removed)
+      std::filesystem::remove_all(root_ + "scene", error);
+    else
+      std::filesystem::rename(root_ + "scene", root_ + "old", error);
+    ASSERT_FALSE(error) << error.message();
+    // Wine keeps a removed folder for as long as a handle holds it.
+    if (removed && std::filesystem::exists(root_ + "scene", error)) continue;
+    // Windows looks at the folder's path only every few seconds.
+    ASSERT_TRUE(FolderNewsWithin(*watcher, false, 10000, &what_)) << "its going unnoticed";
+    ASSERT_TRUE(testfs::MakeFolder(root_ + "scene"));
+    ASSERT_TRUE(FolderNewsWithin(*watcher, true, 10000, &what_)) << "its return unnoticed";
+    ChangedWithin(*watcher, 300, &what_);
+    Write(root_ + "scene/Test.lua");
+    ASSERT_TRUE(ChangedWithin(*watcher, 3000, &what_));
+    EXPECT_NE(what_.find("Test.lua"), std::string::npos) << what_;
+  }
+  watcher.reset();
+}
+
+TEST_F(FileWatcherTest, ALinkedFileCountsWhenItsTargetIsWrittenByEitherPath) {
+  ASSERT_TRUE(testfs::MakeFolder(root_ + "scene"));
+  ASSERT_TRUE(testfs::MakeFolder(root_ + "elsewhere"));
+  ASSERT_TRUE(testfs::MakeFolder(root_ + "shared"));
+  Write(root_ + "elsewhere/real.lua");
+  Write(root_ + "elsewhere/real.bmp");
+  std::error_code error;
+  std::filesystem::create_symlink(root_ + "elsewhere/real.lua", root_ + "scene/Test.lua", error);
+  if (!error)
+    std::filesystem::create_symlink(root_ + "elsewhere/real.bmp", root_ + "shared/sky.bmp", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  std::optional<TFileWatcher> watcher(std::in_place);
+  std::string reason;
+  ASSERT_TRUE(watcher->WatchFolder(root_ + "scene", &reason)) << reason;
+  watcher->WatchFile(root_ + "shared/sky.bmp");
+
+  // {what is written, what must count}; a start of the scene again forgets single files, but
+  // the links of the tree still count.
+  const char* const writes[][2] = {{"elsewhere/real.lua", "real.lua"},
+                                   {"scene/Test.lua", "real.lua"},
+                                   {"elsewhere/real.bmp", "real.bmp"},
+                                   {"shared/sky.bmp", "real.bmp"},
+                                   {nullptr, nullptr},
+                                   {"elsewhere/real.lua", "real.lua"}};
+  for (const auto& [written, counted] : writes) {
+    if (written == nullptr) {
+      watcher->ForgetFiles();
+      continue;
+    }
+    SCOPED_TRACE(written);
+    ChangedWithin(*watcher, 100, &what_);
+    Write(root_ + written);
+    ASSERT_TRUE(ChangedWithin(*watcher, 3000, &what_));
+    EXPECT_NE(what_.find(counted), std::string::npos) << what_;
+  }
+  watcher.reset();
+}
+
+TEST_F(FileWatcherTest, PassedOverFilesDoNotCountUntilForgotten) {
+  ASSERT_TRUE(testfs::MakeFolder(root_ + "scene"));
+  std::optional<TFileWatcher> watcher(std::in_place);
+  std::string reason;
+  ASSERT_TRUE(watcher->WatchFolder(root_ + "scene", &reason)) << reason;
+  // The scene names its files relative to its folder, the working folder.
+  watcher->PassOver("scene/./log.txt");
+  watcher->PassOver(root_ + "scene/score.txt");
+  Write(root_ + "scene/log.txt");
+  Write(root_ + "scene/score.txt");
+  EXPECT_FALSE(ChangedWithin(*watcher, 300, &what_)) << what_;
+  Write(root_ + "scene/Test.lua");
+  ASSERT_TRUE(ChangedWithin(*watcher, 3000, &what_));
+  EXPECT_NE(what_.find("Test.lua"), std::string::npos) << what_;
+
+  watcher->ForgetPassedOver();
+  ChangedWithin(*watcher, 300, &what_);  // the rest of that save
+  Write(root_ + "scene/log.txt");
+  ASSERT_TRUE(ChangedWithin(*watcher, 3000, &what_));
+  EXPECT_NE(what_.find("log.txt"), std::string::npos) << what_;
   watcher.reset();
 }
 

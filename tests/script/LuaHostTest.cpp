@@ -10,6 +10,7 @@
 #include "ScratchFolder.h"
 #include "ScriptFixture.h"
 #include "bind/Exceptions.h"
+#include "script/ScriptWrites.h"
 
 using namespace LuaBind;
 
@@ -30,6 +31,50 @@ TEST_F(ScriptHostTest, ConstructionRegistersTheFunctionsAndTheRoot) {
   EXPECT_EQ(Host->Root->Parent, nullptr);
   EXPECT_TRUE(Host->Files.empty());
   EXPECT_EQ(Host->LastError(), "");
+}
+
+TEST_F(ScriptHostTest, TheFilesAScriptWritesAreNotedWhileLuasFunctionsAnswerAsBefore) {
+  TakeScriptWrites();
+  WriteFile("read.txt", "x");
+  // What the calls return and raise, the same with Lua's own functions and with the host's.
+  const std::string calls = R"(
+    local seen = {}
+    local function try(f, ...) seen[#seen + 1] = tostring(select(2, pcall(f, ...))) end
+    try(function() return io.open('read.txt'):close() end)
+    try(function() return io.open('log.txt', 'w'):close() end)
+    try(function() return io.open('score.txt', 'a+'):close() end)
+    try(function()
+      io.output('out.txt'):close()
+      io.output(io.stdout)
+      return io.type(io.output())
+    end)
+    try(function() return os.rename('log.txt', 'old.txt') end)
+    try(function() return os.remove('old.txt') end)
+    try(function() return io.open('no/such/folder/x', 'w') end)
+    try(function() io.open() end)
+    try(function() io.open('x', {}) end)
+    try(function() os.rename('a') end)
+    try(function() os.remove() end)
+    try(function() io.output({}) end)
+    try(function() io.output('no/such/folder/y') end)
+    return table.concat(seen, '\n'))";
+  const std::string answers = String(calls);
+  EXPECT_NE(answers.find("bad argument #2 to 'open' (string expected, got table)"),
+            std::string::npos)
+      << answers;
+  const std::vector<std::string> noted = TakeScriptWrites();
+  EXPECT_EQ(noted, (std::vector<std::string>{"log.txt", "no/such/folder/x", "no/such/folder/y",
+                                             "old.txt", "out.txt", "score.txt"}));
+
+  lua_State* plain = lua_open();
+  ASSERT_NE(plain, nullptr);
+  luaL_openlibs(plain);
+  std::swap(L, plain);
+  const std::string plainAnswers = String(calls);
+  std::swap(L, plain);
+  lua_close(plain);
+  EXPECT_EQ(answers, plainAnswers);
+  EXPECT_TRUE(TakeScriptWrites().empty());
 }
 
 TEST_F(ScriptHostTest, AMissingScriptIsReportedByItsLowerCasedName) {

@@ -147,7 +147,8 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
     if (chdir(working.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server_.Display().c_str(), 1);
     if (StandardStreams == Streams::kClosed) {
-      for (int fd = 0; fd <= 2; ++fd) close(fd);
+      close(STDOUT_FILENO);
+      close(STDERR_FILENO);
     } else {
       FILE* f = freopen(err.c_str(), "w", stderr);
       if (StandardStreams == Streams::kOutputPipe)

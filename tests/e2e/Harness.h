@@ -57,8 +57,8 @@ class Program {
   // Writes a file by its path relative to Folder() ("../scene/Test.lua"), making its folders.
   void WriteFile(const std::string& name, const std::string& bytes) const;
 
-  // How Start connects standard output and error: to files (the default, see Start); all three
-  // standard descriptors closed; or standard output into a pipe that the test holds and reads
+  // How Start connects standard output and error: to files (the default, see Start); both
+  // closed (kestrune >&- 2>&-); or standard output into a pipe that the test holds and reads
   // only through ReadOutputPipe (standard error still to its file).
   enum class Streams { kFiles, kClosed, kOutputPipe };
   Streams StandardStreams = Streams::kFiles;

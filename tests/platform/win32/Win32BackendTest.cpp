@@ -1,6 +1,6 @@
 // The Windows backend: mouse capture and delivery, the code page's lower case, path
-// delimiters, the floating-point control word, where the Lua library is loaded from and which
-// build of it is taken.
+// delimiters, the text of captions, the floating-point control word, where the Lua library is
+// loaded from and which build of it is taken.
 #include <gtest/gtest.h>
 
 #include <cmath>

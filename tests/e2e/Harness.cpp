@@ -140,8 +140,9 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
   const std::string out = logs_ + "/stdout.txt";
   const std::string err = logs_ + "/stderr.txt";
   int pipeEnds[2] = {-1, -1};
-  if (StandardStreams == Streams::kOutputPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
-    throw std::runtime_error("cannot make a pipe");
+  const bool piped =
+      StandardStreams == Streams::kOutputPipe || StandardStreams == Streams::kNonBlockingOutputPipe;
+  if (piped && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(working.c_str()) != 0) _exit(126);
@@ -151,7 +152,9 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
       close(STDERR_FILENO);
     } else {
       FILE* f = freopen(err.c_str(), "w", stderr);
-      if (StandardStreams == Streams::kOutputPipe)
+      if (StandardStreams == Streams::kNonBlockingOutputPipe)
+        fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+      if (piped)
         dup2(pipeEnds[1], STDOUT_FILENO);
       else
         f = freopen(out.c_str(), "w", stdout);

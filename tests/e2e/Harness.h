@@ -59,8 +59,8 @@ class Program {
 
   // How Start connects standard output and error: to files (the default, see Start); both
   // closed (kestrune >&- 2>&-); or standard output into a pipe that the test holds and reads
-  // only through ReadOutputPipe (standard error still to its file).
-  enum class Streams { kFiles, kClosed, kOutputPipe };
+  // only through ReadOutputPipe (standard error still to its file), made non-blocking or not.
+  enum class Streams { kFiles, kClosed, kOutputPipe, kNonBlockingOutputPipe };
   Streams StandardStreams = Streams::kFiles;
 
   // Starts the program with these arguments, in the working folder given relative to Folder()

@@ -66,6 +66,19 @@ bool IsPathDelimiter(char c);
 int64_t GetFileSize64(HANDLE file);
 
 // ---------------------------------------------------------------------------------------------
+// Text for people to read
+
+// Window captions, console lines and labels from the bytes a script gave, always valid UTF-8.
+// Bytes with a well-formed multi-byte UTF-8 sequence in them, or with nothing beyond ASCII, are
+// UTF-8, and each cut, stray or malformed sequence in them becomes one U+FFFD: a character that
+// Lua cut in half where it shortened a chunk name costs only itself. Bytes without any such
+// sequence are text of the legacy code page (scripts saved by older editors).
+std::string ReadableText(const std::string& bytes);
+// Bytes of the legacy code page as UTF-8: the system's ANSI code page on Windows, Latin-1 on
+// Linux.
+std::string Utf8FromLegacyText(const std::string& bytes);
+
+// ---------------------------------------------------------------------------------------------
 // Folders
 
 // True only for an existing folder; a file does not count.
@@ -83,12 +96,18 @@ bool SetWorkingFolder(const std::string& folder, std::string* reason);
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 // Connects standard output and error before anything is written to them. On Windows a program
 // with a window of its own gets no console: it takes the handles it inherited (pipes, files),
-// else the console of the program that started it, else, with `openOwn`, a new console. On
-// Linux `openOwn` means nothing.
+// else the console of the program that started it, else, with `openOwn`, a new console; Lua's
+// io.write reaches the same place, and Ctrl+C or Ctrl+Break in an attached console do not end
+// the program, while closing that console closes the main window. On Linux `openOwn` means
+// nothing; descriptors 0 to 2 that are closed are opened on /dev/null, so that no file the
+// program opens later takes their place. Called before anything else opens a file.
 void StartConsole(bool openOwn);
-// Writes the text and a line break to standard output or error at once, UTF-8, unbuffered.
-// A reader that went away (a closed pipe) or a full disk never ends the program: the text is
-// dropped.
+// Writes the text and a line break to standard output or error, in order, without ever waiting
+// for the reader: a thread of their own writes the lines, each whole, as the script gave its
+// bytes (a console gets them as ReadableText). When the reader falls more than a bound behind,
+// the newest lines are dropped, and one line says how many where they went missing. A reader
+// that went away (a closed pipe) or a full disk never ends the program: the text is dropped.
+// The program's exit waits at most a second for lines still unwritten.
 void WriteOutputLine(const std::string& text);
 void WriteErrorLine(const std::string& text);
 // Whether the lines reach anything: false on Windows for a program started without a console,

@@ -1,19 +1,51 @@
-// Standard output and error: whole lines, written at once with write(2), never buffered.
+// Standard output and error: whole lines, handed to the output queue's thread, which writes
+// each at once with write(2); and descriptors 0 to 2 kept from being taken by other files.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include "platform/OutputQueue.h"
 #include "platform/Platform.h"
 
+using outputqueue::TStream;
+
 namespace {
+
+// Noted before the descriptors are filled with /dev/null: a closed standard error still means
+// that a message the user must see needs a message box.
+bool outputClosedAtStart = false;
+bool errorClosedAtStart = false;
 
 // A handler rather than SIG_IGN: an ignored signal stays ignored in programs a script starts
 // (os.execute, io.popen), which would then not end when their own reader goes away. A write to
 // a pipe without a reader fails with EPIPE either way.
 void IgnorePipeSignal(int) {}
 
-void WriteLine(int fd, const std::string& text) {
+bool Open(int fd) {
+  return fcntl(fd, F_GETFD) != -1;
+}
+
+// A closed descriptor 0, 1 or 2 would be given to the next file opened, such as the display's
+// connection, and a print would then write into the X protocol.
+void FillClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (Open(fd)) continue;
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened < 0) return;
+    // The lower ones are open by now, so this is the one asked for.
+    if (opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+}  // namespace
+
+void outputqueue::SendLine(TStream stream, const std::string& text) {
+  const int fd = stream == outputqueue::kError ? STDERR_FILENO : STDOUT_FILENO;
   std::string line = text;
   line += '\n';
   const char* data = line.data();
@@ -21,13 +53,18 @@ void WriteLine(int fd, const std::string& text) {
   while (left > 0) {
     ssize_t written = write(fd, data, left);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // no reader, a full disk, a closed descriptor: dropped
+    // A descriptor its owner made non-blocking: the rest of the line follows when there is
+    // room, so a reader never gets half of it.
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready = {fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return;
+      continue;
+    }
+    if (written <= 0) return;  // no reader, a full disk: dropped
     data += written;
     left -= static_cast<size_t>(written);
   }
 }
-
-}  // namespace
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
@@ -36,6 +73,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 void StartConsole(bool /*openOwn*/) {
+  outputClosedAtStart = !Open(STDOUT_FILENO);
+  errorClosedAtStart = !Open(STDERR_FILENO);
+  FillClosedStandardDescriptors();
   struct sigaction action = {};
   action.sa_handler = IgnorePipeSignal;
   sigemptyset(&action.sa_mask);
@@ -44,17 +84,17 @@ void StartConsole(bool /*openOwn*/) {
 }
 
 void WriteOutputLine(const std::string& text) {
-  WriteLine(STDOUT_FILENO, text);
+  outputqueue::QueueLine(outputqueue::kOutput, text);
 }
 
 void WriteErrorLine(const std::string& text) {
-  WriteLine(STDERR_FILENO, text);
+  outputqueue::QueueLine(outputqueue::kError, text);
 }
 
 bool StandardOutputConnected() {
-  return fcntl(STDOUT_FILENO, F_GETFD) != -1;
+  return !outputClosedAtStart && Open(STDOUT_FILENO);
 }
 
 bool StandardErrorConnected() {
-  return fcntl(STDERR_FILENO, F_GETFD) != -1;
+  return !errorClosedAtStart && Open(STDERR_FILENO);
 }

@@ -140,9 +140,11 @@ std::string Utf8ToLatin1(const std::string& text) {
   return out;
 }
 
-void SetWindowTitle(Window window, const std::string& utf8) {
+void SetWindowTitle(Window window, const std::string& caption) {
   Display* display = state.display;
   if (!display || !window) return;
+  // A script's print can put any bytes here; window managers take the title as UTF-8.
+  const std::string utf8 = ReadableText(caption);
   bool ascii = true;
   for (char c : utf8)
     if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
@@ -234,3 +236,18 @@ bool DispatchToHandler(XEvent& event) {
 }
 
 }  // namespace xbackend
+
+std::string Utf8FromLegacyText(const std::string& bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      text += c;
+    } else {
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return text;
+}

@@ -66,7 +66,7 @@ unsigned long XErrorCount();
 int64_t NowMs();
 
 // Sets WM_NAME (Latin-1 or compound text) and _NET_WM_NAME (UTF-8).
-void SetWindowTitle(Window window, const std::string& utf8);
+void SetWindowTitle(Window window, const std::string& caption);
 // WM_CLASS "kestrune", _NET_WM_PID, WM_PROTOCOLS with WM_DELETE_WINDOW.
 void SetCommonProperties(Window window);
 // Minimum and maximum size equal, at the given position.

@@ -35,7 +35,7 @@ struct TForm::Native {
 
 namespace {
 
-const wchar_t* const kWindowClass = L"KestruneForm";
+const wchar_t* const kWindowClass = kFormClassName;
 
 constexpr DWORD kStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -66,7 +66,7 @@ SIZE OuterSize(HWND window, int clientWidth, int clientHeight, UINT dpi = 0) {
 }
 
 void SetWindowCaption(HWND window, const std::string& caption) {
-  SetWindowTextW(window, WideFromText(caption).c_str());
+  SetWindowTextW(window, ReadableWide(caption).c_str());
 }
 
 TMouseButton ButtonOf(UINT message) {
@@ -340,7 +340,7 @@ HWND TForm::Handle() {
   if (handle_) return handle_->window;
   RegisterFormClass();
   SIZE outer = OuterSize(nullptr, std::max(ClientWidth, 1), std::max(ClientHeight, 1));
-  HWND window = CreateWindowExW(0, kWindowClass, WideFromText(caption_).c_str(), kStyle,
+  HWND window = CreateWindowExW(0, kWindowClass, ReadableWide(caption_).c_str(), kStyle,
                                 CW_USEDEFAULT, CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
   if (!window)

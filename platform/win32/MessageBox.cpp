@@ -12,5 +12,5 @@ int HookedMessageBoxA(HWND /*owner*/, const char* text, const char* caption, UIN
 int formframework::NativeMessageBox(const std::string& text, const std::string& caption) {
   // No owner: the main window stays usable, and the box's own loop keeps dispatching its ticks
   // and clicks. A quit posted while it is open ends that loop and closes the box.
-  return ::MessageBoxW(nullptr, WideFromText(text).c_str(), WideFromText(caption).c_str(), MB_OK);
+  return ::MessageBoxW(nullptr, ReadableWide(text).c_str(), ReadableWide(caption).c_str(), MB_OK);
 }

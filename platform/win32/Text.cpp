@@ -46,6 +46,10 @@ std::wstring WideFromText(const std::string& text) {
   return Widen(LegacyCodePage(), 0, text);
 }
 
+std::wstring ReadableWide(const std::string& text) {
+  return Widen(CP_UTF8, 0, ReadableText(text));
+}
+
 std::string Utf8FromWide(const wchar_t* text, size_t length) {
   if (length == 0) return std::string();
   const int size = static_cast<int>(length);
@@ -61,3 +65,7 @@ std::string Utf8FromWide(const std::wstring& text) {
 }
 
 }  // namespace win32backend
+
+std::string Utf8FromLegacyText(const std::string& bytes) {
+  return win32backend::Utf8FromWide(win32backend::Widen(win32backend::LegacyCodePage(), 0, bytes));
+}

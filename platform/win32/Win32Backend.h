@@ -17,8 +17,11 @@ UINT LegacyCodePage();
 bool IsUtf8(const std::string& text);
 
 // Text of the program for the system: UTF-8 when the bytes are UTF-8, else the legacy code page
-// (scripts saved by older editors).
+// (scripts saved by older editors). Names of files take it so; text for people to read takes
+// ReadableWide.
 std::wstring WideFromText(const std::string& text);
+// Captions, boxes' texts and console lines: ReadableText, as UTF-16.
+std::wstring ReadableWide(const std::string& text);
 // Text of the system for the program, always UTF-8.
 std::string Utf8FromWide(const wchar_t* text, size_t length);
 std::string Utf8FromWide(const std::wstring& text);
@@ -26,5 +29,8 @@ std::string Utf8FromWide(const std::wstring& text);
 // A command line split into arguments as the system splits it, the program's name first, except
 // that a quoted argument ending in a backslash ("C:\scenes\menu\") keeps it and ends there.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
+
+// The class of the forms' windows.
+inline constexpr wchar_t kFormClassName[] = L"KestruneForm";
 
 }  // namespace win32backend

@@ -1,6 +1,7 @@
 #include "Harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,6 +116,7 @@ Program::~Program() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  if (outputPipe_ >= 0) close(outputPipe_);
   std::system(("rm -rf '" + scratch_ + "' '" + logs_ + "'").c_str());
 }
 
@@ -144,16 +146,47 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
   argv.push_back(nullptr);
   const std::string out = logs_ + "/stdout.txt";
   const std::string err = logs_ + "/stderr.txt";
+  int pipeEnds[2] = {-1, -1};
+  const bool piped =
+      StandardStreams == Streams::kOutputPipe || StandardStreams == Streams::kNonBlockingOutputPipe;
+  if (piped && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(working.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server_.Display().c_str(), 1);
-    FILE* f = freopen(err.c_str(), "w", stderr);
-    f = freopen(out.c_str(), "w", stdout);
-    (void)f;
+    if (StandardStreams == Streams::kClosed) {
+      close(STDOUT_FILENO);
+      close(STDERR_FILENO);
+    } else {
+      FILE* f = freopen(err.c_str(), "w", stderr);
+      if (StandardStreams == Streams::kNonBlockingOutputPipe)
+        fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+      if (piped)
+        dup2(pipeEnds[1], STDOUT_FILENO);
+      else
+        f = freopen(out.c_str(), "w", stdout);
+      (void)f;
+    }
     execv(file.c_str(), argv.data());
     _exit(127);
   }
+  if (pipeEnds[1] >= 0) {
+    close(pipeEnds[1]);
+    outputPipe_ = pipeEnds[0];
+  }
+}
+
+std::string Program::ReadOutputPipe() {
+  std::string text;
+  pollfd ready = {outputPipe_, POLLIN, 0};
+  char buffer[65536];
+  for (int wait = 100; poll(&ready, 1, wait) > 0; wait = 0) {
+    ssize_t got = read(outputPipe_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (ssize_t i = 0; i < got; ++i)
+      if (buffer[i] != '\r') text += buffer[i];
+  }
+  return text;
 }
 
 bool Program::WaitForWindow() {

@@ -59,6 +59,12 @@ class Program {
   // Writes a file by its path relative to Folder() ("../scene/Test.lua"), making its folders.
   void WriteFile(const std::string& name, const std::string& bytes) const;
 
+  // How Start connects standard output and error: to files (the default, see Start); both
+  // closed (kestrune >&- 2>&-); or standard output into a pipe that the test holds and reads
+  // only through ReadOutputPipe (standard error still to its file), made non-blocking or not.
+  enum class Streams { kFiles, kClosed, kOutputPipe, kNonBlockingOutputPipe };
+  Streams StandardStreams = Streams::kFiles;
+
   // Starts the program with these arguments, in the working folder given relative to Folder()
   // (Folder() itself when empty). Its standard output and error go to files outside every
   // folder the program sees, so a watching program does not see them change.
@@ -110,6 +116,9 @@ class Program {
   std::string Stdout() const;
   // Polls standard output until it holds `text`; false when the wait ended first.
   bool WaitForStdout(const std::string& text, int milliseconds = 5000) const;
+  // With Streams::kOutputPipe: what the pipe holds now, Windows' line breaks made plain ones
+  // (waits up to a tenth of a second for something to arrive).
+  std::string ReadOutputPipe();
 
  private:
   const XServer& server_;
@@ -120,6 +129,7 @@ class Program {
   std::string program_;  // the copy of the program that is started, or empty for the build's
   pid_t pid_ = -1;
   int exitStatus_ = -1;
+  int outputPipe_ = -1;  // the reading end, with Streams::kOutputPipe
 };
 
 // A 24-bit bottom-up BMP of one colour, as any painting program writes it.

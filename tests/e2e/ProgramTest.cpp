@@ -1,6 +1,7 @@
 // The whole program, started as a user starts it, driven with a real pointer.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "Harness.h"
@@ -308,6 +309,96 @@ TEST_F(ProgramTest, ClosingTheWindowEndsTheProgramWithExitCodeZero) {
   ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
   program.Close();
   EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
+}
+
+// Every frame prints `perFrame` numbered lines, each a number, a tab and `width` x's; the
+// caption then shows the last number.
+std::string NumberedLinesPerFrame(int perFrame, int width) {
+  return "local n = 0\n"
+         "local pad = string.rep('x', " +
+         std::to_string(width) +
+         ")\n"
+         "setmetatable(root.createNode(), { __index = function(t, k)\n"
+         "  if k == 'left' then for i = 1, " +
+         std::to_string(perFrame) +
+         " do n = n + 1; print(n, pad) end end\n"
+         "end })\n";
+}
+
+// The number the caption shows, or -1 while it shows none.
+int CaptionNumber(const Program& program) {
+  int number = -1;
+  std::sscanf(program.Caption().c_str(), "print 2 args (NUM %d)", &number);
+  return number;
+}
+
+// Waits until the caption's number reaches `number`; false when the frames stopped short of it.
+bool WaitForCaptionNumber(const Program& program, int number, int milliseconds) {
+  for (int waited = 0; waited <= milliseconds; waited += 100) {
+    if (CaptionNumber(program) >= number) return true;
+    e2e::Capture("sleep 0.1");
+  }
+  return false;
+}
+
+TEST_F(ProgramTest, WithItsStandardDescriptorsClosedItTicksPrintsAndCloses) {
+  // A closed descriptor would go to the next file opened, the display's connection among them,
+  // and the first print would write into it.
+  Program program(server_, NumberedLinesPerFrame(1, 10).c_str());
+  program.StandardStreams = Program::Streams::kClosed;
+  program.Start();
+  ASSERT_TRUE(program.WaitForWindow());
+  EXPECT_TRUE(WaitForCaptionNumber(program, 40, 20000)) << program.Caption();
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(), 0);
+}
+
+TEST_F(ProgramTest, AReaderThatStallsCostsLinesNeverFrames) {
+  // 80 KiB of output a frame, into a pipe the test leaves unread: a write that waited for the
+  // reader would stop the frames within one. A pipe that its holder made non-blocking takes
+  // part of a line when it is nearly full, and the rest must follow rather than be lost.
+  for (auto streams : {Program::Streams::kOutputPipe, Program::Streams::kNonBlockingOutputPipe}) {
+    SCOPED_TRACE(streams == Program::Streams::kOutputPipe ? "blocking" : "non-blocking");
+    const int width = 4000;
+    Program program(server_, NumberedLinesPerFrame(20, width).c_str());
+    program.StandardStreams = streams;
+    program.Start();
+    ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+    // Far more than the queue holds: some lines must have been dropped by now.
+    ASSERT_TRUE(WaitForCaptionNumber(program, 1000, 30000)) << program.Caption().substr(0, 40);
+
+    // Read now: whole lines in order, and where lines went missing one line says how many.
+    std::string text;
+    const std::string notice = "dropped here";
+    for (int i = 0; i < 300; ++i) {
+      text += program.ReadOutputPipe();
+      const size_t at = text.find(notice);
+      if (at != std::string::npos && text.find('\n', text.find('\n', at) + 1) != std::string::npos)
+        break;
+    }
+    const std::string pad(width, 'x');
+    int expected = 1;
+    int notices = 0;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      const std::string line = text.substr(start, end - start);
+      int count = 0;
+      if (std::sscanf(line.c_str(), "kestrune: %d lines dropped here", &count) == 1) {
+        ++notices;
+        expected += count;
+        continue;
+      }
+      ASSERT_TRUE(line == std::to_string(expected) + "\t" + pad)
+          << "line " << expected << " reads " << line.substr(0, 40) << "... of " << line.size()
+          << " bytes";
+      ++expected;
+    }
+    EXPECT_GE(notices, 1);
+
+    // The reader stalls again, and the program still ends when closed.
+    program.Close();
+    EXPECT_EQ(program.WaitForExit(), 0) << program.Stderr();
+  }
 }
 
 TEST(ProgramWithoutGL, TheWindowStillOpensDrawsNothingIgnoresClicksAndClosesCleanly) {

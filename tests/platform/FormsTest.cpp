@@ -103,6 +103,14 @@ TEST_F(FormsTest, ACaptionOfBytesThatAreNoUtf8IsSetAndLeaksNothing) {
   EXPECT_EQ(form.Caption(), bytes);
   std::string name = testx::Run("xprop -id " + id + " WM_NAME");
   EXPECT_NE(name.find("caf"), std::string::npos) << name;
+  // Window managers read the UTF-8 title: bytes without any UTF-8 in them are Latin-1 there,
+  // and a character cut short beside whole ones is one U+FFFD.
+  EXPECT_EQ(testx::Run("xprop -id " + id + " _NET_WM_NAME"),
+            "_NET_WM_NAME(UTF8_STRING) = \"café òÿ\"");
+  form.SetCaption("\xC3\xA9t\xE2\x82");
+  Application->ProcessMessages();
+  EXPECT_EQ(testx::Run("xprop -id " + id + " _NET_WM_NAME"),
+            "_NET_WM_NAME(UTF8_STRING) = \"ét\xEF\xBF\xBD\"");
 }
 
 TEST_F(FormsTest, RealPointerGivesButtonsAndClientPositions) {

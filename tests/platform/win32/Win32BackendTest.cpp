@@ -1,6 +1,6 @@
 // The Windows backend: mouse capture and delivery, the code page's lower case, path
-// delimiters, the floating-point control word, where the Lua library is loaded from and which
-// build of it is taken.
+// delimiters, the text of captions, the floating-point control word, where the Lua library is
+// loaded from and which build of it is taken.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -101,6 +101,29 @@ TEST(Win32Arguments, SplitAsTheSystemDoesButAFoldersTrailingBackslashKeepsItsQuo
             (Args{L"k.exe", L"--watch", LR"(C:\my scenes\menu\)", L"--console"}));
   // Inside a quoted part, an escaped quote that does not end the argument stays a quote.
   EXPECT_EQ(split(LR"(k.exe "a\"b c")"), (Args{L"k.exe", LR"(a"b c)"}));
+}
+
+// The caption as the window shows it, for bytes a script printed.
+std::wstring ShownCaption(const std::string& bytes) {
+  TForm form;
+  HWND window = form.Handle();
+  form.SetCaption(bytes);
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+TEST(Win32Text, CaptionsAreUtf8WithBrokenPiecesMarkedAndOnlyTextWithoutUtf8IsLegacy) {
+  // Lua shortens a long chunk name to "..." and its last bytes, which here begin in the middle
+  // of the "Д" of "Дмитрий" (D0 94): the rest is still UTF-8, not text of the code page.
+  EXPECT_EQ(ShownCaption("...\x94\xD0\xBC\xD0\xB8\xD1\x82\\test.lua:8: boom"),
+            L"...\uFFFD\u043C\u0438\u0442\\test.lua:8: boom");
+  // A character cut at the end, and a stray byte beside a whole one.
+  EXPECT_EQ(ShownCaption("\xC3\xA9t\xE9 \xE2\x82"), L"\u00E9t\uFFFD \uFFFD");
+  if (GetACP() == 1252) {
+    EXPECT_EQ(ShownCaption("caf\xE9 \x80"), L"caf\u00E9 \u20AC")
+        << "no UTF-8 sequence at all: an older editor's code page";
+  }
 }
 
 TEST(Win32Fpu, TheControlWordMasksEveryExceptionOnBothUnits) {

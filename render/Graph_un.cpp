@@ -12,6 +12,10 @@ using namespace GLBind;
 namespace {
 
 void ReportMissingTexture(const std::string& fileName) {
+  if (DataPathHoldsNoFile(fileName)) {
+    WriteErrorLine("createTexture: " + fileName + ": not a regular file");
+    return;
+  }
   std::string places;
   const std::vector<std::string> tried = DataPathPlaces(fileName);
   for (size_t i = 0; i < tried.size(); ++i)

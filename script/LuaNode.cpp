@@ -1,3 +1,5 @@
+#include <map>
+
 #include "app/Main_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
@@ -326,29 +328,68 @@ bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoi
   });
 }
 
+namespace {
+
+// Where each handler key's string is kept in the registry of a state: under the address of its
+// entry here, which stays put.
+std::map<std::string, char>& HandlerKeyTags() {
+  static std::map<std::string, char> tags;
+  return tags;
+}
+
+}  // namespace
+
+bool CLuaNode::HasNoHandlerPlainly(lua_State* L, const void* keyTag) {
+  // Nothing here can raise or allocate: the key is pushed from where it is kept, and a table
+  // without a metatable is read raw.
+  const int base = lua_gettop(L);
+  PushTable(L);
+  bool none = false;
+  if (lua_istable(L, -1) && lua_getmetatable(L, -1) == 0) {
+    lua_pushlightuserdata(L, const_cast<void*>(keyTag));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_type(L, -1) == LUA_TSTRING) {
+      lua_rawget(L, -2);
+      none = !lua_isfunction(L, -1);
+    }
+  }
+  lua_settop(L, base);
+  return none;
+}
+
 bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
                            const std::function<int(lua_State*)>& pushArguments) {
   // The key is the same for every node an event is offered to: build it without allocating.
   static std::string key;
   key.assign("on");
   key.append(name);
+  const void* keyTag = &HandlerKeyTags()[key];
+  // Most nodes an event is offered to have no handler for it and no metatable: that much is
+  // found out without the protected call below.
+  if (HasNoHandlerPlainly(L, keyTag)) return false;
   bool found = false;
   // The lookup, the pushing of the arguments and the call run inside one protected call: a
-  // metamethod of the lookup or a finaliser may raise there. A lookup that raised finds no
-  // handler; the handler's own errors are its call's.
+  // metamethod of the lookup, a finaliser or the handler itself may raise there, and the error
+  // goes to standard error with its traceback. A lookup that raised finds no handler.
   auto offer = [&](lua_State* state) {
     PushTable(state);
     if (!lua_istable(state, -1)) return;
-    lua_pushstring(state, key.c_str());
+    // The key's string is kept for the plain look above.
+    lua_pushlightuserdata(state, const_cast<void*>(keyTag));
+    lua_rawget(state, LUA_REGISTRYINDEX);
+    if (lua_type(state, -1) != LUA_TSTRING) {
+      lua_pop(state, 1);
+      lua_pushstring(state, key.c_str());
+      lua_pushlightuserdata(state, const_cast<void*>(keyTag));
+      lua_pushvalue(state, -2);
+      lua_rawset(state, LUA_REGISTRYINDEX);
+    }
     lua_gettable(state, -2);
     if (!lua_isfunction(state, -1)) return;
     found = true;
-    PushTracebackHandler(state);
-    lua_insert(state, -2);
-    const int handler = lua_gettop(state) - 1;
     PushTable(state);
     const int arguments = pushArguments(state);
-    if (lua_pcall(state, 1 + arguments, 0, handler) != 0) ReportScriptError(state);
+    lua_call(state, 1 + arguments, 0);
   };
   // The stack goes back to its height, not to empty: a handler may run a message loop that
   // delivers events while a script function's values are still on the stack.

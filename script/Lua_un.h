@@ -99,6 +99,10 @@ class CLuaNode {
   // already this frame's).
   void Place(const float values[4]);
 
+  // True when the node's table has no metatable and no function under the handler key kept in
+  // the registry under `keyTag`: found without a protected call, since nothing can raise.
+  bool HasNoHandlerPlainly(LuaBind::lua_State* L, const void* keyTag);
+
   // A frame's walk over a subtree, resumed after a read that raised.
   struct TFrameWalk;
   void Walk(LuaBind::lua_State* L, TFrameWalk& walk);

@@ -263,6 +263,8 @@ void CLuaNode::Walk(lua_State* L, TFrameWalk& walk) {
   // One protected call for the whole frame while nothing raises. A raise costs the one read it
   // interrupted, which counts as a missing value, and the walk resumes after it.
   while (!RunProtected(L, step)) {
+    // A collection step after the walk's last read may raise as the protected call returns.
+    if (walk.Node == nullptr) break;
     if (walk.Field < 4)
       walk.Values[walk.Field++] = 0;
     else

@@ -112,12 +112,18 @@ bool EnterScene(const std::string& scene, std::string* error) {
     folder = scene;
     script = "Test.lua";
     if (!FileExists(Joined(folder, script))) {
-      *error = "kestrune: " + scene + ": this folder holds no Test.lua";
+      *error =
+          "kestrune: " + scene +
+          (PathExists(Joined(folder, script)) ? ": this folder's Test.lua is not a regular file"
+                                              : ": this folder holds no Test.lua");
       return false;
     }
   } else if (FileExists(scene)) {
     folder = FolderOf(scene);
     script = scene.substr(folder.size());
+  } else if (PathExists(scene)) {
+    *error = "kestrune: " + scene + ": not a regular file";
+    return false;
   } else {
     *error = "kestrune: " + scene + ": there is no such file or folder";
     return false;

@@ -42,6 +42,11 @@ std::string ResolveDataPath(const std::string& name) {
   return std::string();
 }
 
+bool DataPathHoldsNoFile(const std::string& name) {
+  if (!ResolveDataPath(name).empty()) return false;
+  return PathExists(FirstFolder() + name) || PathExists(name);
+}
+
 std::vector<std::string> DataPathPlaces(const std::string& name) {
   std::vector<std::string> places{FirstFolder() + name};
   // A name that starts at a root or a drive (where the system has drives) is used as it is.

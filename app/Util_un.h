@@ -20,6 +20,10 @@ void DoneProgramFolder();
 // SceneFolder + name (ProgramFolder + name without a scene) when that file exists, else the
 // name itself when that file exists, else the empty string. Only files count, never folders.
 std::string ResolveDataPath(const std::string& name);
+// True when ResolveDataPath found no file for the name but one of its places holds something
+// else by that name (a device such as /dev/zero, a pipe, a folder): worth saying so rather than
+// that nothing was found.
+bool DataPathHoldsNoFile(const std::string& name);
 // The places ResolveDataPath tries for the name, as a user can find them: the first as it is
 // tried, the name itself with the working folder in front (unless that is the same place).
 std::vector<std::string> DataPathPlaces(const std::string& name);

@@ -205,6 +205,28 @@ std::string WriteLargePng() {
   return path;
 }
 
+std::string WriteFlatPng(int side) {
+  std::string path = ScratchFolder() + "/flat" + std::to_string(side) + ".png";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (file == nullptr || png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    std::exit(2);
+  }
+  png_init_io(png, file);
+  png_set_compression_level(png, 9);
+  png_set_IHDR(png, info, png_uint_32(side), png_uint_32(side), 8, PNG_COLOR_TYPE_RGB_ALPHA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<unsigned char> row(size_t(side) * 4, 0x80);
+  for (int y = 0; y < side; ++y) png_write_row(png, row.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(file);
+  return path;
+}
+
 long PeakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

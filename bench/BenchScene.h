@@ -25,6 +25,9 @@ std::string WriteProgramScene(int count, int textures, bool png = false);
 std::string WriteLargeBmp();
 std::string WriteLargeJpeg();
 std::string WriteLargePng();
+// An RGBA PNG of one colour, `side` by `side` pixels, written row by row: 8192 by 8192 makes a
+// file of a few hundred KB for 256 MiB of pixels. Returns the path.
+std::string WriteFlatPng(int side);
 // Peak resident set size of this process in KiB.
 long PeakResidentKiB();
 

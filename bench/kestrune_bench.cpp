@@ -2,7 +2,10 @@
 // sizes, a pointer event over a large scene, texture loads and script loads.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -124,6 +127,62 @@ BENCHMARK_CAPTURE(AddTextureLarge, bmp, bench::WriteLargeBmp)
 BENCHMARK_CAPTURE(AddTextureLarge, png, bench::WriteLargePng)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);
+
+// The process's resident size now and its peak since the last reset, in KiB, from Linux's
+// /proc; the reset makes the peak that of what follows.
+long StatusKiB(const char* field) {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  const size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, status) != nullptr)
+    if (std::strncmp(line, field, length) == 0) value = std::atol(line + length);
+  std::fclose(status);
+  return value;
+}
+
+void ResetPeakResident() {
+  if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", refs);
+    std::fclose(refs);
+  }
+}
+
+// A decompression bomb: a PNG of a few hundred KB that decodes to side by side RGBA pixels. The
+// counters give the memory the load took at its peak beyond what the process held before it,
+// against the texture it makes (every mipmap level at 4 bytes a texel).
+void AddTextureBomb(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  const std::string path = bench::WriteFlatPng(side);
+  // GLU's size for the base level: the nearest power of two.
+  int base = 1;
+  while (base <= side / 2) base *= 2;
+  if (base >= 2 && (side & (base / 2)) != 0) base *= 2;
+  double texture = 0;
+  for (int w = base; w >= 1; w /= 2) texture += 4.0 * w * w;
+  double peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    GLScreen->ClearTextures();
+    GLBind::glFinish();
+    // What the last load freed goes back to the system, so that this one's is counted afresh.
+    ReleaseFreeHeap();
+    const long before = StatusKiB("VmRSS:");
+    ResetPeakResident();
+    state.ResumeTiming();
+    GLScreen->AddTexture(path, 0, 0);
+    GLBind::glFinish();
+    state.PauseTiming();
+    peak = std::max(peak, double(StatusKiB("VmHWM:") - before) / 1024);
+    state.ResumeTiming();
+  }
+  GLScreen->ClearTextures();
+  state.counters["peak_MiB"] = peak;
+  state.counters["texture_MiB"] = texture / (1 << 20);
+  state.counters["peak_per_texture"] = peak / (texture / (1 << 20));
+}
+BENCHMARK(AddTextureBomb)->Arg(8192)->Arg(6000)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void LoadScriptFirst(benchmark::State& state) {
   std::string path = bench::WriteProgramScene(10000, 1);

@@ -57,6 +57,8 @@ std::string SysErrorMessage(DWORD code);
 
 // True only for an existing file; a folder does not count.
 bool FileExists(const std::string& path);
+// True for anything by that name, once links are followed: files, folders and devices alike.
+bool PathExists(const std::string& path);
 // Lower-cases by the system's ANSI case mapping: the current code page on Windows, ASCII
 // letters only on Linux (so UTF-8 names are never mangled).
 std::string AnsiLowerCase(const std::string& text);

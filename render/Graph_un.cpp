@@ -12,6 +12,10 @@ using namespace GLBind;
 namespace {
 
 void ReportMissingTexture(const std::string& fileName) {
+  if (DataPathHoldsNoFile(fileName)) {
+    WriteErrorLine("createTexture: " + fileName + ": not a regular file");
+    return;
+  }
   std::string places;
   const std::vector<std::string> tried = DataPathPlaces(fileName);
   for (size_t i = 0; i < tried.size(); ++i)
@@ -161,7 +165,7 @@ int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float he
                    TextureEndingsText());
   uint32_t textureId = 0;
   bool hasAlpha = false;
-  LoadTextureFile(lowerName, path, textureId, hasAlpha);
+  LoadTextureFile(lowerName, path, textureId, hasAlpha, &TextureMemory);
   TextureTable[index].TextureId = textureId;
   TextureTable[index].HasAlpha = hasAlpha;
   return index;
@@ -173,6 +177,7 @@ void CGLScreen::ClearTextures() {
     if (texture.TextureId != 0) names.push_back(texture.TextureId);
   if (!names.empty()) glDeleteTextures(GLsizei(names.size()), names.data());
   std::vector<TGLTexture>().swap(TextureTable);
+  TextureMemory.Used = 0;
 }
 
 const TGLTexture* CGLScreen::GetTexture(int32_t index) const {

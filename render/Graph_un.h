@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "render/Textures.h"
 
 // The logical coordinate system, whatever the window's size. The main window's client area has
 // the same size, so its pixel positions are logical coordinates as they are.
@@ -57,7 +58,8 @@ class CGLScreen {
   // Loads the file as the table's next texture and returns its index. A name that is not found,
   // or whose ending no loader takes, gives an empty texture and a line on standard error.
   int32_t AddTexture(const std::string& fileName, float width, float height);
-  // Deletes every texture object and empties the table: the next texture has index 0 again.
+  // Deletes every texture object and empties the table: the next texture has index 0 again, and
+  // the whole budget of texture memory is free.
   void ClearTextures();
   // The entry, or nullptr when the index is out of range. Valid until the next AddTexture.
   const TGLTexture* GetTexture(int32_t index) const;
@@ -70,6 +72,8 @@ class CGLScreen {
   int32_t LogicalWidth = LogicalScreenWidth;
   int32_t LogicalHeight = LogicalScreenHeight;
   std::vector<TGLTexture> TextureTable;
+  // What the table's textures take of their budget; a texture past it is refused.
+  TTextureMemory TextureMemory{DefaultTextureBudget};
 
  private:
   void SetBlending(bool on);

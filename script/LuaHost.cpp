@@ -13,11 +13,12 @@ namespace {
 
 // The error value at the top as text: empty when it is neither a string nor a number.
 std::string ErrorValue(lua_State* L) {
-  const char* text = lua_tostring(L, -1);
-  return text != nullptr ? std::string(text) : std::string();
+  return ErrorValueText(L, -1);
 }
 
 }  // namespace
+
+const size_t MaxScriptBytes = size_t(16) << 20;
 
 CLua::CLua() {
   const intptr_t bound = BindLuaLibrary(std::string());
@@ -40,20 +41,37 @@ CLua::CLua() {
     Root = std::make_unique<CLuaNode>(nullptr);
     return;
   }
+  HitList = std::make_unique<CLuaNodeList>();
+  Root = std::make_unique<CLuaNode>(nullptr);
+  // Opening the libraries can raise (on Windows the package library raises when it cannot get
+  // the program's path), and so can any allocation: the set-up runs protected, and a failure
+  // leaves a host without an interpreter that reports it as the start script's error.
+  auto setUp = [this](lua_State* L) {
+    luaL_openlibs(L);
+    lua_register(L, "print", LuaScript::print);
+    lua_register(L, "createTexture", LuaScript::createTexture);
+    Root->CreateTable(L, "root");
+    lua_pop(L, 1);  // the root's table, which CreateTable leaves pushed
+    PrepareProtectedReads(L);
+  };
+  std::string failure;
+  bool ready = false;
   try {
-    luaL_openlibs(LuaState);
-    lua_register(LuaState, "print", LuaScript::print);
-    lua_register(LuaState, "createTexture", LuaScript::createTexture);
-    HitList = std::make_unique<CLuaNodeList>();
-    Root = std::make_unique<CLuaNode>(nullptr);
-    Root->CreateTable(LuaState, "root");
-    lua_pop(LuaState, 1);  // the root's table, which CreateTable leaves pushed
-    PrepareProtectedReads(LuaState);
-    NoteScriptWrites(LuaState);  // without it (no memory), a scene's own writes just count
+    ready = RunProtectedOnce(LuaState, setUp, &failure);
   } catch (...) {
     lua_close(LuaState);
     throw;
   }
+  if (!ready) {
+    lua_close(LuaState);
+    LuaState = nullptr;
+    // The nodes made so far belonged to the closed interpreter.
+    Root = std::make_unique<CLuaNode>(nullptr);
+    MissingInterpreter = "Lua library " + LuaLibraryName + ": cannot start the interpreter: " +
+                         (failure.empty() ? std::string("unknown error") : failure);
+    return;
+  }
+  NoteScriptWrites(LuaState);  // without it (no memory), a scene's own writes just count
 }
 
 CLua::~CLua() {
@@ -63,22 +81,21 @@ CLua::~CLua() {
   Root.reset();
 }
 
-int CLua::ReadChunk(const std::string& resolvedPath, const std::string& path) {
-  // The file is read under the name it was found by, while the chunk is named after the
-  // lower-cased path: messages then begin with that path, as they would from luaL_loadfile.
-  const std::string chunkName = "@" + path;
+bool CLua::ReadChunk(const std::string& resolvedPath, const std::string& path, std::string* text,
+                     std::string* error) {
   HANDLE file = CreateFileA(resolvedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    const std::string reason = SysErrorMessage(GetLastError());
-    lua_pushfstring(LuaState, "cannot open %s: %s", path.c_str(), reason.c_str());
-    return LUA_ERRFILE;
+    *error = "cannot open " + path + ": " + SysErrorMessage(GetLastError());
+    return false;
   }
-  std::string text;
+  // What the file system says of the size is only a hint: a link to a file of /proc reports an
+  // empty file and reads without end. The cap holds whatever it says.
   const int64_t size = GetFileSize64(file);
-  if (size > 0) text.reserve(static_cast<size_t>(size));
+  if (size > 0) text->reserve(static_cast<size_t>(std::min<int64_t>(size, MaxScriptBytes)));
   char block[65536];
   bool failed = false;
+  bool tooLarge = false;
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
@@ -86,24 +103,25 @@ int CLua::ReadChunk(const std::string& resolvedPath, const std::string& path) {
       break;
     }
     if (got == 0) break;
-    text.append(block, got);
+    if (text->size() + got > MaxScriptBytes) {
+      tooLarge = true;
+      break;
+    }
+    text->append(block, got);
   }
   const DWORD readError = GetLastError();
   CloseHandle(file);
+  if (tooLarge) {
+    text->clear();
+    *error = "cannot read " + path + ": a start script may be at most " +
+             std::to_string(MaxScriptBytes >> 20) + " MiB, and this file is larger";
+    return false;
+  }
   if (failed) {
-    const std::string reason = SysErrorMessage(readError);
-    lua_pushfstring(LuaState, "cannot read %s: %s", path.c_str(), reason.c_str());
-    return LUA_ERRFILE;
+    *error = "cannot read " + path + ": " + SysErrorMessage(readError);
+    return false;
   }
-  // A first line starting with '#' is skipped, its line break kept so line numbers still
-  // count from the file's first line; a compiled chunk after it is read without it.
-  size_t start = 0;
-  if (!text.empty() && text[0] == '#') {
-    start = text.find('\n');
-    if (start == std::string::npos) start = text.size();
-    if (start + 1 < text.size() && text[start + 1] == LUA_SIGNATURE[0]) ++start;
-  }
-  return luaL_loadbuffer(LuaState, text.data() + start, text.size() - start, chunkName.c_str());
+  return true;
 }
 
 bool CLua::LoadScript(const std::string& fileName) {
@@ -126,7 +144,8 @@ bool CLua::RunScript(const std::string& fileName) {
     return false;
   }
   if (path.empty()) {
-    ErrorText = AnsiLowerCase(fileName) + ": file not found";
+    ErrorText = AnsiLowerCase(fileName) +
+                (DataPathHoldsNoFile(fileName) ? ": not a regular file" : ": file not found");
     WriteErrorLine(ErrorText);
     return false;
   }
@@ -140,16 +159,40 @@ bool CLua::RunScript(const std::string& fileName) {
     }
   }
   if (entry == nullptr) {
-    if (ReadChunk(resolved, path) != 0) {
-      ReportScriptError(LuaState);
-      ErrorText = ErrorValue(LuaState);
+    std::string text;
+    std::string readError;
+    const bool read = ReadChunk(resolved, path, &text, &readError);
+    bool compiled = false;
+    // The file is read under the name it was found by, while the chunk is named after the
+    // lower-cased path: messages then begin with that path, as they would from luaL_loadfile.
+    auto compile = [&](lua_State* L) {
+      if (!read) {
+        lua_pushlstring(L, readError.data(), readError.size());
+        lua_error(L);
+      }
+      // A first line starting with '#' is skipped, its line break kept so line numbers still
+      // count from the file's first line; a compiled chunk after it is read without it.
+      size_t start = 0;
+      if (!text.empty() && text[0] == '#') {
+        start = text.find('\n');
+        if (start == std::string::npos) start = text.size();
+        if (start + 1 < text.size() && text[start + 1] == LUA_SIGNATURE[0]) ++start;
+      }
+      const std::string chunkName = "@" + path;
+      if (luaL_loadbuffer(L, text.data() + start, text.size() - start, chunkName.c_str()) != 0)
+        lua_error(L);
+      TLuaFile file;
+      file.FileName = path;
+      file.ChunkRef = lua_ref(L, true);
+      Files.push_back(file);
+      compiled = true;
+    };
+    std::string failure;
+    if (!RunProtected(LuaState, compile, &failure) || !compiled) {
+      ErrorText = failure;
       lua_settop(LuaState, base);
       return false;
     }
-    TLuaFile file;
-    file.FileName = path;
-    file.ChunkRef = lua_ref(LuaState, true);
-    Files.push_back(file);
     entry = &Files.back();
   }
 

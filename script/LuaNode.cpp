@@ -1,3 +1,5 @@
+#include <map>
+
 #include "app/Main_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
@@ -164,38 +166,41 @@ TLuaNodePicture* CLuaNode::GetCurrentPicture() {
   return &Pictures[CurrentPicture];
 }
 
-TFloatRect CLuaNode::ReadRect(lua_State* L) {
-  static const char* const keys[4] = {"left", "top", "width", "height"};
-  float values[4];
+namespace {
+
+const char* const AttributeKeys[4] = {"left", "top", "width", "height"};
+
+}  // namespace
+
+void CLuaNode::ReadAttributes(lua_State* L, int& field, float values[4]) {
   PushTable(L);
-  int table = lua_gettop(L);
-  // Only a metatable can make a read of the table run script code, and so raise. Without one
-  // the reads are plain ones, as cheap as the frame's cost model allows.
-  bool guarded = lua_getmetatable(L, table) != 0;
-  if (guarded) lua_pop(L, 1);
+  const int table = lua_gettop(L);
   // A node whose table was never made (its creation failed half-way) has no attributes.
   if (!lua_istable(L, table)) {
-    lua_pop(L, 1);
-    return TFloatRect{0, 0, 0, 0};
+    for (; field < 4; ++field) values[field] = 0;
   }
-  for (int i = 0; i < 4; ++i) {
-    if (guarded) {
-      lua_pushvalue(L, table);
-      lua_pushstring(L, keys[i]);
-      ProtectedGetTable(L);
-    } else {
-      lua_pushstring(L, keys[i]);
-      lua_gettable(L, table);
-    }
-    values[i] = lua_isnumber(L, -1) ? static_cast<float>(lua_tonumber(L, -1)) : 0.0f;
+  // A metamethod may run script code during a read, and any read may start a collection step
+  // that runs a finaliser: either may raise, and the caller's protected call takes it.
+  for (; field < 4; ++field) {
+    lua_pushstring(L, AttributeKeys[field]);
+    lua_gettable(L, table);
+    values[field] = lua_isnumber(L, -1) ? static_cast<float>(lua_tonumber(L, -1)) : 0.0f;
     lua_pop(L, 1);
   }
-  lua_pop(L, 1);
+  lua_settop(L, table - 1);
+}
+
+TFloatRect CLuaNode::ReadRect(lua_State* L) {
+  float values[4] = {0, 0, 0, 0};
+  int field = 0;
+  auto read = [&](lua_State* state) { ReadAttributes(state, field, values); };
+  // A read that raised counts as a missing value; the others are still read.
+  while (!RunProtected(L, read) && field < 4) values[field++] = 0;
   return TFloatRect{values[0], values[1], values[2], values[3]};
 }
 
-void CLuaNode::DrawOne(lua_State* L) {
-  Rect = ReadRect(L);
+void CLuaNode::Place(const float values[4]) {
+  Rect = TFloatRect{values[0], values[1], values[2], values[3]};
   if (Parent != nullptr) {
     const TFloatRect& outer = Parent->ScreenRect;
     ScreenRect = TFloatRect{outer.Left + Rect.Left, outer.Top + Rect.Top, Rect.Width, Rect.Height};
@@ -217,12 +222,63 @@ void CLuaNode::DrawOne(lua_State* L) {
   GLScreen->DrawPicture(*texture, ScreenRect, source);
 }
 
+struct CLuaNode::TFrameWalk {
+  CLuaNode* Top;
+  TLayout* List;   // the flat list being walked, or null while the tree itself is walked
+  size_t Index;    // the node's position in List
+  CLuaNode* Node;  // the node being read and drawn, or null at the end
+  int Field;       // the next of its four attributes to read
+  float Values[4];
+};
+
+void CLuaNode::AdvanceWalk(TFrameWalk& walk) {
+  CLuaNode* node = walk.Node;
+  walk.Field = 0;
+  if (walk.List == nullptr) {
+    walk.Node = node->NextInSubtree(walk.Top);
+    return;
+  }
+  TLayout& layout = *walk.List;
+  layout.Rects[walk.Index] = node->ScreenRect;
+  if (layout.Structure != StructureVersion) {
+    // A metamethod made nodes: the rest of the frame walks the tree as it now stands, and the
+    // list is made again next time.
+    layout.Valid = false;
+    walk.List = nullptr;
+    walk.Node = node->NextInSubtree(walk.Top);
+    return;
+  }
+  ++walk.Index;
+  walk.Node = walk.Index < layout.Nodes.size() ? layout.Nodes[walk.Index] : nullptr;
+}
+
+void CLuaNode::Walk(lua_State* L, TFrameWalk& walk) {
+  auto step = [&walk](lua_State* state) {
+    while (walk.Node != nullptr) {
+      walk.Node->ReadAttributes(state, walk.Field, walk.Values);
+      walk.Node->Place(walk.Values);
+      AdvanceWalk(walk);
+    }
+  };
+  // One protected call for the whole frame while nothing raises. A raise costs the one read it
+  // interrupted, which counts as a missing value, and the walk resumes after it.
+  while (!RunProtected(L, step)) {
+    // A collection step after the walk's last read may raise as the protected call returns.
+    if (walk.Node == nullptr) break;
+    if (walk.Field < 4)
+      walk.Values[walk.Field++] = 0;
+    else
+      AdvanceWalk(walk);  // nothing but a read raises; this only guards against a loop
+  }
+}
+
 void CLuaNode::Draw(lua_State* L) {
   ++DrawCount;
+  TFrameWalk walk{this, nullptr, 0, this, 0, {0, 0, 0, 0}};
   // A metamethod may run a message loop whose tick draws again: that inner frame walks the
   // tree and leaves the outer one's list alone.
   if (Drawing) {
-    for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) node->DrawOne(L);
+    Walk(L, walk);
     return;
   }
   struct DrawingGuard {
@@ -242,20 +298,10 @@ void CLuaNode::Draw(lua_State* L) {
     layout.Valid = true;
   }
   layout.DrawStamp = 0;
-  for (size_t i = 0; i < layout.Nodes.size(); ++i) {
-    CLuaNode* node = layout.Nodes[i];
-    node->DrawOne(L);
-    layout.Rects[i] = node->ScreenRect;
-    if (layout.Structure != StructureVersion) {
-      // A metamethod made nodes: the rest of the frame walks the tree as it now stands, and
-      // the list is made again next time.
-      layout.Valid = false;
-      for (node = node->NextInSubtree(this); node != nullptr; node = node->NextInSubtree(this))
-        node->DrawOne(L);
-      return;
-    }
-  }
-  layout.DrawStamp = DrawCount;
+  walk.List = &layout;
+  Walk(L, walk);
+  // Walked to its end as a list: its rectangles are this frame's.
+  if (walk.List != nullptr) layout.DrawStamp = DrawCount;
 }
 
 void CLuaNode::CollectHits(const TFloatPoint& point, CLuaNodeList& list) {
@@ -284,39 +330,71 @@ bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoi
   });
 }
 
+namespace {
+
+// Where each handler key's string is kept in the registry of a state: under the address of its
+// entry here, which stays put.
+std::map<std::string, char>& HandlerKeyTags() {
+  static std::map<std::string, char> tags;
+  return tags;
+}
+
+}  // namespace
+
+bool CLuaNode::HasNoHandlerPlainly(lua_State* L, const void* keyTag) {
+  // Nothing here can raise or allocate: the key is pushed from where it is kept, and a table
+  // without a metatable is read raw.
+  const int base = lua_gettop(L);
+  PushTable(L);
+  bool none = false;
+  if (lua_istable(L, -1) && lua_getmetatable(L, -1) == 0) {
+    lua_pushlightuserdata(L, const_cast<void*>(keyTag));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_type(L, -1) == LUA_TSTRING) {
+      lua_rawget(L, -2);
+      none = !lua_isfunction(L, -1);
+    }
+  }
+  lua_settop(L, base);
+  return none;
+}
+
 bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
                            const std::function<int(lua_State*)>& pushArguments) {
-  // The stack goes back to this height, not to empty: a handler may run a message loop that
-  // delivers events while a script function's values are still on the stack.
-  int base = lua_gettop(L);
-  PushTable(L);
-  if (!lua_istable(L, -1)) {
-    lua_settop(L, base);
-    return false;
-  }
   // The key is the same for every node an event is offered to: build it without allocating.
   static std::string key;
   key.assign("on");
   key.append(name);
-  bool guarded = lua_getmetatable(L, -1) != 0;
-  if (guarded) {
-    lua_pop(L, 1);
-    lua_pushstring(L, key.c_str());
-    ProtectedGetTable(L);
-  } else {
-    lua_pushstring(L, key.c_str());
-    lua_gettable(L, -2);
-  }
-  if (!lua_isfunction(L, -1)) {
-    lua_settop(L, base);
-    return false;
-  }
-  PushTracebackHandler(L);
-  lua_insert(L, -2);
-  const int handler = lua_gettop(L) - 1;
-  PushTable(L);
-  const int arguments = pushArguments(L);
-  if (lua_pcall(L, 1 + arguments, 0, handler) != 0) ReportScriptError(L);
-  lua_settop(L, base);
-  return true;
+  const void* keyTag = &HandlerKeyTags()[key];
+  // Most nodes an event is offered to have no handler for it and no metatable: that much is
+  // found out without the protected call below.
+  if (HasNoHandlerPlainly(L, keyTag)) return false;
+  bool found = false;
+  // The lookup, the pushing of the arguments and the call run inside one protected call: a
+  // metamethod of the lookup, a finaliser or the handler itself may raise there, and the error
+  // goes to standard error with its traceback. A lookup that raised finds no handler.
+  auto offer = [&](lua_State* state) {
+    PushTable(state);
+    if (!lua_istable(state, -1)) return;
+    // The key's string is kept for the plain look above.
+    lua_pushlightuserdata(state, const_cast<void*>(keyTag));
+    lua_rawget(state, LUA_REGISTRYINDEX);
+    if (lua_type(state, -1) != LUA_TSTRING) {
+      lua_pop(state, 1);
+      lua_pushstring(state, key.c_str());
+      lua_pushlightuserdata(state, const_cast<void*>(keyTag));
+      lua_pushvalue(state, -2);
+      lua_rawset(state, LUA_REGISTRYINDEX);
+    }
+    lua_gettable(state, -2);
+    if (!lua_isfunction(state, -1)) return;
+    found = true;
+    PushTable(state);
+    const int arguments = pushArguments(state);
+    lua_call(state, 1 + arguments, 0);
+  };
+  // The stack goes back to its height, not to empty: a handler may run a message loop that
+  // delivers events while a script function's values are still on the stack.
+  RunProtected(L, offer);
+  return found;
 }

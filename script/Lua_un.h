@@ -58,7 +58,8 @@ class CLuaNode {
   bool SelectPicture(const std::string& name);
   TLuaNodePicture* GetCurrentPicture();
 
-  // left, top, width and height of the node's table; whatever is not a number counts as 0.
+  // left, top, width and height of the node's table; whatever is not a number counts as 0, and
+  // so does a read that raised (reported as a handler's error is).
   TFloatRect ReadRect(LuaBind::lua_State* L);
   // Lays out and draws this node and its subtree, parents before children.
   void Draw(LuaBind::lua_State* L);
@@ -92,8 +93,21 @@ class CLuaNode {
 
   size_t ChildIndex = 0;  // position in Parent->Children
 
-  // Lays out and draws this node alone (its parent's rectangle is already this frame's).
-  void DrawOne(LuaBind::lua_State* L);
+  // Reads the attributes from `field` on into `values`, counting `field` up as each is read. It
+  // may raise, and runs only inside a protected call; after a raise it goes on where it stopped.
+  void ReadAttributes(LuaBind::lua_State* L, int& field, float values[4]);
+  // Lays out and draws this node alone with the attributes read (its parent's rectangle is
+  // already this frame's).
+  void Place(const float values[4]);
+
+  // True when the node's table has no metatable and no function under the handler key kept in
+  // the registry under `keyTag`: found without a protected call, since nothing can raise.
+  bool HasNoHandlerPlainly(LuaBind::lua_State* L, const void* keyTag);
+
+  // A frame's walk over a subtree, resumed after a read that raised.
+  struct TFrameWalk;
+  void Walk(LuaBind::lua_State* L, TFrameWalk& walk);
+  static void AdvanceWalk(TFrameWalk& walk);
 
   // The pre-order list of the subtree of a node that is drawn directly (the root), with the
   // rectangles its last Draw gave them side by side. A frame walks the flat list instead of
@@ -128,6 +142,9 @@ class CLuaNodeList {
   std::vector<CLuaNode*> Items;  // its length is the capacity; the nodes are not owned
   int32_t Count = 0;
 };
+
+// The most a start script may hold; a larger file is refused, whatever its size is said to be.
+extern const size_t MaxScriptBytes;
 
 // The program's script host.
 class CLua {
@@ -177,7 +194,9 @@ class CLua {
 
  private:
   bool RunScript(const std::string& fileName);
-  int ReadChunk(const std::string& resolvedPath, const std::string& path);
+  // Reads the script file whole into *text; false, with the message to give, when it cannot.
+  bool ReadChunk(const std::string& resolvedPath, const std::string& path, std::string* text,
+                 std::string* error);
 
   // Whether an event must wait because a script call is running; noted for CatchUp if so.
   bool HoldBack();

@@ -1,5 +1,8 @@
 #include "script/ProtectedRead.h"
 
+#include <cstdio>
+#include <exception>
+
 #include "script/ScriptConsole.h"
 
 using namespace LuaBind;
@@ -7,16 +10,27 @@ using namespace LuaBind;
 namespace {
 
 // Registry keys: the addresses are unique to this module.
-char GetterKey;
+char RunnerKey;
 char AnchoredKeysKey;
 
-int GetTableValue(lua_State* L) {
-  lua_gettable(L, 1);
-  return 1;
-}
+struct TCall {
+  TProtectedBody Body;
+  void* Context;
+  std::exception_ptr Failure;
+};
 
-void PushGetter(lua_State* L) {
-  PushRegistryFunction(L, &GetterKey, GetTableValue);
+// The C function the protected call runs: [call] -> []. A C++ exception must not unwind the
+// interpreter's frames; it is kept and raised again once the call is over. Lua's own errors are
+// no std::exception and go by.
+int RunBody(lua_State* L) {
+  TCall* call = static_cast<TCall*>(lua_touserdata(L, 1));
+  lua_settop(L, 0);
+  try {
+    call->Body(call->Context, L);
+  } catch (const std::exception&) {
+    call->Failure = std::current_exception();
+  }
+  return 0;
 }
 
 }  // namespace
@@ -32,24 +46,38 @@ void PushRegistryFunction(lua_State* L, const void* key, lua_CFunction function)
   lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
-bool ProtectedGetTable(lua_State* L) {
+bool RunProtected(lua_State* L, TProtectedBody body, void* context, std::string* error) {
+  const int base = lua_gettop(L);
+  TCall call{body, context, nullptr};
   PushTracebackHandler(L);
-  lua_insert(L, -3);
-  PushGetter(L);
-  lua_insert(L, -3);  // [.., handler, getter, table, key]
-  const int handler = lua_gettop(L) - 3;
-  if (lua_pcall(L, 2, 1, handler) == 0) {
-    lua_remove(L, handler);
-    return true;
+  PushRegistryFunction(L, &RunnerKey, RunBody);
+  lua_pushlightuserdata(L, &call);
+  const bool ran = lua_pcall(L, 1, 0, base + 1) == 0;
+  if (!ran) {
+    ReportScriptError(L);
+    if (error != nullptr) *error = ErrorValueText(L, -1);
   }
-  ReportScriptError(L);
-  lua_settop(L, handler - 1);
-  lua_pushnil(L);
-  return false;
+  lua_settop(L, base);
+  if (call.Failure) std::rethrow_exception(call.Failure);
+  return ran;
 }
 
+namespace ProtectedDetail {
+
+bool RunOnce(lua_State* L, TProtectedBody body, void* context, std::string* error) {
+  const int base = lua_gettop(L);
+  TCall call{body, context, nullptr};
+  const bool ran = lua_cpcall(L, RunBody, &call) == 0;
+  if (!ran && error != nullptr) *error = ErrorValueText(L, -1);
+  lua_settop(L, base);
+  if (call.Failure) std::rethrow_exception(call.Failure);
+  return ran;
+}
+
+}  // namespace ProtectedDetail
+
 void PrepareProtectedReads(lua_State* L) {
-  PushGetter(L);
+  PushRegistryFunction(L, &RunnerKey, RunBody);
   lua_pop(L, 1);
   PushTracebackHandler(L);
   lua_pop(L, 1);
@@ -63,4 +91,18 @@ void PrepareProtectedReads(lua_State* L) {
     lua_rawseti(L, -2, position++);
   }
   lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+std::string ErrorValueText(lua_State* L, int index) {
+  switch (lua_type(L, index)) {
+    case LUA_TSTRING: {
+      size_t length = 0;
+      const char* text = lua_tolstring(L, index, &length);
+      return std::string(text, length);
+    }
+    case LUA_TNUMBER:
+      return NumberText(lua_tonumber(L, index));
+    default:
+      return std::string();
+  }
 }

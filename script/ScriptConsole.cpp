@@ -1,5 +1,7 @@
 #include "script/ScriptConsole.h"
 
+#include <cstdio>
+
 #include "platform/Platform.h"
 #include "script/ProtectedRead.h"
 
@@ -60,7 +62,20 @@ int NoteTraceback(lua_State* L) {
   lua_settop(L, 1);
   lua_pushlightuserdata(L, &TracebackKey);
   lua_pushliteral(L, "stack traceback:");
-  const int deepest = DeepestLevel(L);
+  int deepest = DeepestLevel(L);
+  // The host's own protected call sits below every call it makes: a C function without a name,
+  // of no interest to the script's writer.
+  while (deepest > 0) {
+    lua_Debug ar;
+    if (!lua_getstack(L, deepest, &ar)) break;
+    lua_getinfo(L, "Sn", &ar);
+    if (*ar.what != 'C' || *ar.namewhat != '\0') break;
+    --deepest;
+  }
+  if (deepest == 0) {  // nothing to show: no traceback is noted
+    lua_settop(L, 1);
+    return 1;
+  }
   for (int level = 1; level <= deepest; ++level) {
     if (level == kFirstLevels + 1 && deepest > kFirstLevels + kLastLevels) {
       lua_pushliteral(L, "\n\t...");
@@ -76,16 +91,15 @@ int NoteTraceback(lua_State* L) {
 // The value at `index` as print shows it, or as an error message names it.
 std::string ValueText(lua_State* L, int index, bool asError) {
   switch (lua_type(L, index)) {
-    case LUA_TSTRING:
-    case LUA_TNUMBER: {
-      // A number is turned into text on a copy: the value itself stays a number.
-      lua_pushvalue(L, index);
+    case LUA_TSTRING: {
       size_t length = 0;
-      const char* text = lua_tolstring(L, -1, &length);
-      std::string result(text, length);
-      lua_pop(L, 1);
-      return result;
+      const char* text = lua_tolstring(L, index, &length);
+      return std::string(text, length);
     }
+    case LUA_TNUMBER:
+      // Formatted here rather than by the interpreter: an error is reported outside any
+      // protected call, where nothing may allocate in the interpreter.
+      return NumberText(lua_tonumber(L, index));
     case LUA_TBOOLEAN:
       if (!asError) return lua_toboolean(L, index) ? "true" : "false";
       break;
@@ -105,6 +119,12 @@ std::string ValueText(lua_State* L, int index, bool asError) {
 }
 
 }  // namespace
+
+std::string NumberText(lua_Number value) {
+  char text[64];
+  std::snprintf(text, sizeof text, LUA_NUMBER_FMT, value);
+  return text;
+}
 
 std::string PrintLine(lua_State* L) {
   const int top = lua_gettop(L);
@@ -131,10 +151,14 @@ void ReportScriptError(lua_State* L) {
     text += '\n';
     text.append(traceback, length);
   }
+  const bool noted = lua_type(L, -1) == LUA_TSTRING;
   lua_settop(L, top);
   // Noted for this error only: the next one may come without a traceback (out of memory).
-  lua_pushlightuserdata(L, &TracebackKey);
-  lua_pushnil(L);
-  lua_rawset(L, LUA_REGISTRYINDEX);
+  // Clearing a key the registry holds allocates nothing; one it lacks is left alone.
+  if (noted) {
+    lua_pushlightuserdata(L, &TracebackKey);
+    lua_pushnil(L);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+  }
   WriteErrorLine(text);
 }

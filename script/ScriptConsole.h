@@ -13,6 +13,9 @@
 // stack is left as it is.
 std::string PrintLine(LuaBind::lua_State* L);
 
+// A number as Lua writes it ("%.14g"), without asking the interpreter.
+std::string NumberText(LuaBind::lua_Number value);
+
 // Pushes the message handler to give lua_pcall: it notes the traceback of the failing call
 // where ReportScriptError finds it, and hands the error value on unchanged, so the caller sees
 // exactly what it would see without one. Pushing it allocates nothing once it exists (a frame's
@@ -21,5 +24,6 @@ void PushTracebackHandler(LuaBind::lua_State* L);
 
 // Writes the error value at the top of the stack, and the traceback noted for it if any, to
 // standard error. A value that is neither a string nor a number is named by its type, as the
-// stand-alone interpreter names it; no metamethod runs. The stack is left as it is.
+// stand-alone interpreter names it; no metamethod runs, and nothing is allocated in the
+// interpreter, so it may be called outside any protected call. The stack is left as it is.
 void ReportScriptError(LuaBind::lua_State* L);

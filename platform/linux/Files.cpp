@@ -96,6 +96,11 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
 std::string AnsiLowerCase(const std::string& text) {
   std::string result = text;
   for (char& c : result)

@@ -14,6 +14,10 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathExists(const std::string& path) {
+  return !path.empty() && GetFileAttributesW(WideFromText(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 HANDLE Utf8CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
                        LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                        DWORD flagsAndAttributes, HANDLE templateFile) {

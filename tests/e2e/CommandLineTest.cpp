@@ -76,6 +76,7 @@ TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
   // {arguments, what the line says}
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"/no/such/scene", "kestrune: /no/such/scene: there is no such file or folder"},
+      {"/dev/zero", "kestrune: /dev/zero: not a regular file"},
       {"'" + empty + "'", "kestrune: " + empty + ": this folder holds no Test.lua"},
       {"--frobnicate", "kestrune: unknown option --frobnicate\nUsage: kestrune"},
   };

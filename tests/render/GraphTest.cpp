@@ -261,3 +261,27 @@ TEST_F(GraphTest, AlphaPictureBlendsOverItsParentWithoutFringes) {
   }
   Screen->EndFrame();
 }
+
+TEST_F(GraphTest, TexturesPastTheMemoryBudgetAreRefusedUntilTheTableIsCleared) {
+  // A few KB of file for 4 MiB of pixels; its texture takes 16/3 MiB with the mipmaps.
+  const std::string bomb = Folder.Write("bomb.png", MakeFlatPng(1024, 1024, true, {9, 9, 9, 255}));
+  Screen->TextureMemory.Budget = uint64_t(12) << 20;
+  EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 0);
+  EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 2);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("the texture memory budget of 12.0 MiB"), std::string::npos) << said;
+  EXPECT_NE(Screen->GetTexture(0)->TextureId, 0u);
+  EXPECT_NE(Screen->GetTexture(1)->TextureId, 0u);
+  EXPECT_EQ(Screen->GetTexture(2)->TextureId, 0u);
+  ASSERT_EQ(Recorder.Boxes.size(), 1u);
+  EXPECT_EQ(Recorder.Boxes[0].second, "PNG File Error");
+  EXPECT_NE(Recorder.Boxes[0].first.find("its texture needs 5.3 MiB"), std::string::npos)
+      << Recorder.Boxes[0].first;
+
+  // A scene that starts again has its whole budget.
+  Screen->ClearTextures();
+  EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 0);
+  EXPECT_NE(Screen->GetTexture(0)->TextureId, 0u);
+}

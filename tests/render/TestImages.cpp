@@ -194,6 +194,43 @@ std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
   return png;
 }
 
+std::vector<uint8_t> MakeFlatPng(uint32_t width, uint32_t height, bool alpha, TRgba colour) {
+  const uint32_t channels = alpha ? 4 : 3;
+  std::vector<uint8_t> row(1 + size_t(width) * channels);  // filter byte 0, then the pixels
+  const uint8_t bytes[4] = {colour.R, colour.G, colour.B, colour.A};
+  for (uint32_t x = 0; x < width; ++x)
+    std::copy(bytes, bytes + channels, row.begin() + 1 + std::ptrdiff_t(x) * channels);
+  z_stream stream{};
+  if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) throw std::runtime_error("deflate");
+  std::vector<uint8_t> packed;
+  uint8_t out[65536];
+  for (uint32_t y = 0; y <= height; ++y) {
+    const bool last = y == height;
+    stream.next_in = last ? nullptr : row.data();
+    stream.avail_in = last ? 0 : uInt(row.size());
+    do {
+      stream.next_out = out;
+      stream.avail_out = sizeof out;
+      deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+      packed.insert(packed.end(), out, out + (sizeof out - stream.avail_out));
+    } while (stream.avail_out == 0);
+  }
+  deflateEnd(&stream);
+
+  std::vector<uint8_t> header(13, 0);
+  for (int i = 0; i < 4; ++i) {
+    header[i] = uint8_t(width >> (24 - 8 * i));
+    header[4 + i] = uint8_t(height >> (24 - 8 * i));
+  }
+  header[8] = 8;
+  header[9] = alpha ? 6 : 2;
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const std::vector<uint8_t>& part :
+       {PngChunk("IHDR", header), PngChunk("IDAT", packed), PngChunk("IEND", {})})
+    png.insert(png.end(), part.begin(), part.end());
+  return png;
+}
+
 TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y) {
   if (x >= image.Width || y >= image.Height) throw std::out_of_range("pixel outside the image");
   const uint8_t* p =

@@ -65,6 +65,11 @@ std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& body
 std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
                              const TRgbaPattern& pattern, const std::vector<uint8_t>& before = {});
 
+// An 8-bit PNG of one colour (RGBA when `alpha`), its rows compressed as they are made: a few
+// hundred KB at the largest sizes the readers take, and never the whole image in memory. A
+// decompression bomb, when it is large.
+std::vector<uint8_t> MakeFlatPng(uint32_t width, uint32_t height, bool alpha, TRgba colour);
+
 // Pixel (x, y) of a reader's result, y counted from the top of the image.
 TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y);
 uint8_t AlphaAt(const TImage& image, uint32_t x, uint32_t y);

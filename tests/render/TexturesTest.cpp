@@ -2,9 +2,11 @@
 // message the user sees.
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "ScreenSupport.h"
 #include "TestImages.h"
@@ -292,6 +294,61 @@ TEST_F(TexturesTest, DamagedPngsShowOneBoxWithTheReasonDamagedExtrasNone) {
   damaged.insert(damaged.end(), {'j', 'u', 'n', 'k'});
   Recorder.Boxes.clear();
   EXPECT_NE(Load(Folder.Write("extras.png", damaged)), 0u);
+}
+
+// The program builds the mipmaps of an image that needs no scaling in the image's own buffer; GLU
+// builds them for every other. Each level must come out as GLU's would, whatever the row padding
+// and however the sides reach 1 (but for an RGB image one pixel wide, whose levels GLU itself
+// shifts by a byte a row).
+TEST_F(TexturesTest, MipmapsMadeInPlaceEqualGlusLevelByLevel) {
+  for (const auto& [width, height, rgba, alignment] :
+       std::vector<std::tuple<uint32_t, uint32_t, bool, int>>{{16, 4, false, 4},
+                                                              {2, 8, false, 1},
+                                                              {8, 1, false, 1},
+                                                              {2, 16, true, 4},
+                                                              {32, 32, true, 4}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    TImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Format = rgba ? TPixelFormat::RGBA : TPixelFormat::RGB;
+    image.RowAlignment = alignment;
+    image.Pixels.resize(image.RowStride() * height);
+    for (size_t i = 0; i < image.Pixels.size(); ++i) image.Pixels[i] = uint8_t(i * 37 + i / 7);
+    GLuint glus = 0;
+    glGenTextures(1, &glus);
+    glBindTexture(GL_TEXTURE_2D, glus);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, rgba ? GL_RGBA : 3, GLsizei(width), GLsizei(height),
+                      rgba ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, image.Pixels.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    const uint32_t ours = UploadImage(image);
+    for (int level = 0;; ++level) {
+      SCOPED_TRACE(level);
+      GLint w = 0, h = 0;
+      glBindTexture(GL_TEXTURE_2D, glus);
+      glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &w);
+      glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &h);
+      GLint ourWidth = 0;
+      glBindTexture(GL_TEXTURE_2D, ours);
+      glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &ourWidth);
+      ASSERT_EQ(ourWidth, w);
+      if (w == 0) break;
+      std::vector<uint8_t> expected(size_t(w) * h * 4), got(expected.size());
+      glPixelStorei(GL_PACK_ALIGNMENT, 1);
+      glBindTexture(GL_TEXTURE_2D, glus);
+      glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, expected.data());
+      glBindTexture(GL_TEXTURE_2D, ours);
+      glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, got.data());
+      glPixelStorei(GL_PACK_ALIGNMENT, 4);
+      EXPECT_EQ(got, expected);
+      if (got != expected) break;
+    }
+    EXPECT_EQ(Integer(GL_UNPACK_ALIGNMENT), 4);
+    glDeleteTextures(1, &glus);
+    const GLuint name = ours;
+    glDeleteTextures(1, &name);
+  }
 }
 
 TEST_F(TexturesTest, EveryTestDataFileLoadsOrShowsExactlyOneBox) {

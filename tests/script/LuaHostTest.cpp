@@ -237,6 +237,17 @@ TEST_F(HostWithoutLibraryTest, AMissingEntryPointLeavesTheConstructor) {
   }
 }
 
+TEST_F(HostWithoutLibraryTest, AFailureToOpenTheLibrariesIsTheStartScriptsError) {
+  if (std::string(LUA_FAILING_OPENLIBS).empty()) GTEST_SKIP() << "no such library here";
+  delete Host;
+  Host = nullptr;
+  WriteFile("Test.lua", "x = 1");
+  LuaLibraryName = LUA_FAILING_OPENLIBS;
+  CLua host;
+  ExpectInert(host, "Lua library " + std::string(LUA_FAILING_OPENLIBS) +
+                        ": cannot start the interpreter: unable to get ModuleFileName");
+}
+
 TEST_F(HostWithoutLibraryTest, AMainWindowWhoseHostFailedOpensWithoutTicksAndSkipsEvents) {
   // The window makes its own screen and host: the fixture's go first.
   FreeWindowAndHost();

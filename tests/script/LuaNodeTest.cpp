@@ -272,6 +272,58 @@ TEST_F(DrawingTest, AMetamethodThatRaisesWhileDrawingCountsAsAMissingValue) {
   EXPECT_EQ(Node({1})->Rect.Width, 77);
 }
 
+// A finaliser runs in whatever collection step an allocation starts, and may raise there: in a
+// frame's reads or while an event looks for its handler, outside any script call.
+TEST_F(DrawingTest, AFinaliserThatRaisesCostsTheOneReadOrCallItInterrupts) {
+  // Steps the collector one step at a time into the finalising of two garbage proxies. The
+  // newer one's finaliser runs first, and says so: the raising one is then the next step's.
+  const char* const dueFinaliser =
+      "collectgarbage()\n"
+      "collectgarbage('setstepmul', 1)\n"
+      "local raising = newproxy(true)\n"
+      "getmetatable(raising).__gc = function() error('finaliser fails') end\n"
+      "local first = newproxy(true)\n"
+      "getmetatable(first).__gc = function() reached = true end\n"
+      "raising, first, reached = nil, nil, false\n"
+      "repeat collectgarbage('step', 0) until reached\n"
+      "collectgarbage('setstepmul', 200)";
+  ASSERT_EQ(Run("root.left = 5\n"
+                "for i = 1, 3 do\n"
+                "  local n = root.createNode{left = i * 100, top = 20, width = 40, height = 40}\n"
+                "  n.createPicture('whole', tex)\n"
+                "  n.setPicture('whole')\n"
+                "end\n"
+                "function root.onKeyPress(self, key) pressed = key end"),
+            "");
+  // The next allocation's step runs it: the frame's first read.
+  ASSERT_EQ(Run(dueFinaliser), "");
+  lua_gc(L, LUA_GCRESTART, 0);
+  testing::internal::CaptureStderr();
+  DrawFrame();
+  std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_NE(reported.find("finaliser fails"), std::string::npos) << reported;
+  EXPECT_EQ(Host->Root->Rect.Left, 0) << "the read it interrupted";
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(Node({i})->Rect.Left, float(i + 1) * 100);
+    EXPECT_EQ(Node({i})->Rect.Height, 40);
+  }
+  EXPECT_EQ(PixelAt(305, 25), red) << "the nodes after it are drawn";
+  DrawFrame();
+  EXPECT_EQ(Host->Root->Rect.Left, 5);
+
+  // The same in a key event: the lookup of the handler is lost, the next event is not.
+  ASSERT_EQ(Run(dueFinaliser), "");
+  lua_gc(L, LUA_GCRESTART, 0);
+  testing::internal::CaptureStderr();
+  Host->KeyEvent("KeyPress", "a", false);
+  reported = testing::internal::GetCapturedStderr();
+  EXPECT_NE(reported.find("finaliser fails"), std::string::npos) << reported;
+  EXPECT_EQ(String("return tostring(pressed)"), "nil");
+  Host->KeyEvent("KeyPress", "b", false);
+  EXPECT_EQ(String("return pressed"), "b");
+  EXPECT_EQ(lua_gettop(L), 0);
+}
+
 TEST_F(NodeTreeTest, AChainOfAHundredThousandNodesDrawsHitsAndIsSearched) {
   ASSERT_EQ(Run("local n = root\n"
                 "for i = 1, 100000 do n = n.createNode{left = 0.001, top = 0, width = 800,\n"

@@ -1,5 +1,5 @@
-// A start script the file system refuses to hand over: a Linux file mode, tested as a user
-// without the right to read it.
+// Start scripts the file system refuses to hand over, or hands over without end: a Linux file
+// mode, tested as a user without the right to read it, and links into /proc and /dev.
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +41,21 @@ TEST_F(ScriptHostTest, AnUnreadableScriptIsReportedAndNotCached) {
   EXPECT_FALSE(Host->LoadScript("locked.lua"));
   EXPECT_EQ(Host->LastError().rfind("cannot open locked.lua", 0), 0u) << Host->LastError();
   EXPECT_TRUE(Host->Files.empty());
+}
+
+// /proc/self/pagemap says it is an empty regular file, and reads gigabytes; /dev/zero is no
+// regular file and reads for ever.
+TEST_F(ScriptHostTest, AScriptThatReadsWithoutEndStopsAtTheCapAndADeviceIsNoFile) {
+  ASSERT_EQ(symlink("/proc/self/pagemap", "endless.lua"), 0);
+  EXPECT_FALSE(Host->LoadScript("endless.lua"));
+  EXPECT_EQ(Host->LastError(),
+            "cannot read endless.lua: a start script may be at most 16 MiB, and this file is "
+            "larger");
+  EXPECT_TRUE(Host->Files.empty());
+
+  ASSERT_EQ(symlink("/dev/zero", "Test.lua"), 0);
+  EXPECT_FALSE(Host->LoadScript("Test.lua"));
+  EXPECT_EQ(Host->LastError(), "test.lua: not a regular file");
 }
 
 }  // namespace

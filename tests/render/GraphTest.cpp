@@ -8,6 +8,7 @@
 #include "ScreenSupport.h"
 #include "TestImages.h"
 #include "bind/GLBind.h"
+#include "platform/OutputQueue.h"
 #include "render/Graph_un.h"
 
 using namespace GLBind;
@@ -270,6 +271,7 @@ TEST_F(GraphTest, TexturesPastTheMemoryBudgetAreRefusedUntilTheTableIsCleared) {
   EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 1);
   testing::internal::CaptureStderr();
   EXPECT_EQ(Screen->AddTexture(bomb, 0, 0), 2);
+  outputqueue::FlushLines(10000);  // written by the output thread
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("the texture memory budget of 12.0 MiB"), std::string::npos) << said;
   EXPECT_NE(Screen->GetTexture(0)->TextureId, 0u);

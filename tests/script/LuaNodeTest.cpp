@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ScriptFixture.h"
+#include "platform/OutputQueue.h"
 
 using namespace LuaBind;
 
@@ -300,6 +301,7 @@ TEST_F(DrawingTest, AFinaliserThatRaisesCostsTheOneReadOrCallItInterrupts) {
   lua_gc(L, LUA_GCRESTART, 0);
   testing::internal::CaptureStderr();
   DrawFrame();
+  outputqueue::FlushLines(10000);  // written by the output thread
   std::string reported = testing::internal::GetCapturedStderr();
   EXPECT_NE(reported.find("finaliser fails"), std::string::npos) << reported;
   EXPECT_EQ(Host->Root->Rect.Left, 0) << "the read it interrupted";
@@ -316,6 +318,7 @@ TEST_F(DrawingTest, AFinaliserThatRaisesCostsTheOneReadOrCallItInterrupts) {
   lua_gc(L, LUA_GCRESTART, 0);
   testing::internal::CaptureStderr();
   Host->KeyEvent("KeyPress", "a", false);
+  outputqueue::FlushLines(10000);  // written by the output thread
   reported = testing::internal::GetCapturedStderr();
   EXPECT_NE(reported.find("finaliser fails"), std::string::npos) << reported;
   EXPECT_EQ(String("return tostring(pressed)"), "nil");

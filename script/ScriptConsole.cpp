@@ -91,15 +91,11 @@ int NoteTraceback(lua_State* L) {
 // The value at `index` as print shows it, or as an error message names it.
 std::string ValueText(lua_State* L, int index, bool asError) {
   switch (lua_type(L, index)) {
-    case LUA_TSTRING: {
-      size_t length = 0;
-      const char* text = lua_tolstring(L, index, &length);
-      return std::string(text, length);
-    }
+    case LUA_TSTRING:
     case LUA_TNUMBER:
       // Formatted here rather than by the interpreter: an error is reported outside any
       // protected call, where nothing may allocate in the interpreter.
-      return NumberText(lua_tonumber(L, index));
+      return ErrorValueText(L, index);
     case LUA_TBOOLEAN:
       if (!asError) return lua_toboolean(L, index) ? "true" : "false";
       break;

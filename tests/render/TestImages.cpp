@@ -162,6 +162,24 @@ std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& body
   return chunk;
 }
 
+// An 8-bit RGB or RGBA PNG of the compressed pixels, with the chunks `before` ahead of them.
+static std::vector<uint8_t> PngFile(uint32_t width, uint32_t height, bool alpha,
+                                    const std::vector<uint8_t>& before,
+                                    const std::vector<uint8_t>& packed) {
+  std::vector<uint8_t> header(13, 0);
+  for (int i = 0; i < 4; ++i) {
+    header[i] = uint8_t(width >> (24 - 8 * i));
+    header[4 + i] = uint8_t(height >> (24 - 8 * i));
+  }
+  header[8] = 8;
+  header[9] = alpha ? 6 : 2;
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const std::vector<uint8_t>& part :
+       {PngChunk("IHDR", header), before, PngChunk("IDAT", packed), PngChunk("IEND", {})})
+    png.insert(png.end(), part.begin(), part.end());
+  return png;
+}
+
 std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
                              const TRgbaPattern& pattern, const std::vector<uint8_t>& before) {
   const uint32_t channels = alpha ? 4 : 3;
@@ -180,18 +198,7 @@ std::vector<uint8_t> MakePng(uint32_t width, uint32_t height, bool alpha,
     throw std::runtime_error("compress failed");
   packed.resize(packedSize);
 
-  std::vector<uint8_t> header(13, 0);
-  for (int i = 0; i < 4; ++i) {
-    header[i] = uint8_t(width >> (24 - 8 * i));
-    header[4 + i] = uint8_t(height >> (24 - 8 * i));
-  }
-  header[8] = 8;
-  header[9] = alpha ? 6 : 2;
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const std::vector<uint8_t>& part :
-       {PngChunk("IHDR", header), before, PngChunk("IDAT", packed), PngChunk("IEND", {})})
-    png.insert(png.end(), part.begin(), part.end());
-  return png;
+  return PngFile(width, height, alpha, before, packed);
 }
 
 std::vector<uint8_t> MakeFlatPng(uint32_t width, uint32_t height, bool alpha, TRgba colour) {
@@ -217,18 +224,7 @@ std::vector<uint8_t> MakeFlatPng(uint32_t width, uint32_t height, bool alpha, TR
   }
   deflateEnd(&stream);
 
-  std::vector<uint8_t> header(13, 0);
-  for (int i = 0; i < 4; ++i) {
-    header[i] = uint8_t(width >> (24 - 8 * i));
-    header[4 + i] = uint8_t(height >> (24 - 8 * i));
-  }
-  header[8] = 8;
-  header[9] = alpha ? 6 : 2;
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const std::vector<uint8_t>& part :
-       {PngChunk("IHDR", header), PngChunk("IDAT", packed), PngChunk("IEND", {})})
-    png.insert(png.end(), part.begin(), part.end());
-  return png;
+  return PngFile(width, height, alpha, {}, packed);
 }
 
 TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y) {

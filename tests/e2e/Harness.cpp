@@ -190,6 +190,14 @@ std::string Program::ReadOutputPipe() {
 }
 
 bool Program::WaitForWindow() {
+  return FindOwnWindow("--classname kestrune");
+}
+
+bool Program::WaitForWindowNamed(const std::string& caption) {
+  return FindOwnWindow("--name '" + caption + "'");
+}
+
+bool Program::FindOwnWindow(const std::string& condition) {
   // Wine takes a few seconds to start a program.
   int tries = UnderWine() ? 300 : 100;
   for (int i = 0; i < tries; ++i) {
@@ -198,7 +206,7 @@ bool Program::WaitForWindow() {
         // --all: without it xdotool takes any window that meets one condition, such as another
         // program's window of the same class on a shared display.
         server_.Env() + "xdotool search --all " + (UnderWine() ? "--onlyvisible " : "") + "--pid " +
-            std::to_string(pid_) + " --classname kestrune 2>/dev/null | head -n 1",
+            std::to_string(pid_) + " " + condition + " 2>/dev/null | head -n 1",
         &status);
     if (!id.empty()) {
       window_ = id;

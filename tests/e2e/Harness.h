@@ -71,6 +71,9 @@ class Program {
   void Start(const std::vector<std::string>& arguments = {}, const std::string& workingFolder = "");
   // Waits for the main window; false when none appeared within ten seconds.
   bool WaitForWindow();
+  // The same, for a window whose caption matches the regular expression `caption`, whatever its
+  // class: Wine leaves the class empty when the program's path is long.
+  bool WaitForWindowNamed(const std::string& caption);
   std::string Window() const { return window_; }
 
   std::string Caption() const;
@@ -121,6 +124,9 @@ class Program {
   std::string ReadOutputPipe();
 
  private:
+  // Waits for a window of the program that meets the xdotool search condition.
+  bool FindOwnWindow(const std::string& condition);
+
   const XServer& server_;
   std::string folder_;
   std::string window_;

@@ -9,6 +9,8 @@
 
 using namespace GLBind;
 
+CGLScreen* GLScreen = nullptr;
+
 namespace {
 
 void ReportMissingTexture(const std::string& fileName) {

@@ -1,6 +1,6 @@
 #include <map>
 
-#include "app/Main_un.h"
+#include "render/Graph_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
 #include "script/ScriptConsole.h"

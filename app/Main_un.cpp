@@ -1,3 +1,5 @@
+// The main window's handlers: creating and freeing the screen and the host, the frame of each
+// tick, and the names under which pointer, wheel and key events reach the host.
 #include "app/Main_un.h"
 
 #include "app/Scene.h"

@@ -1,3 +1,5 @@
+// The screen: its rendering context, the frame's projection, drawing a picture, and the texture
+// table.
 #include "render/Graph_un.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// A scene node: its table, its pictures, reading its attributes and drawing it each frame, and
+// finding the nodes under a point and calling their handlers.
 #include <map>
 
 #include "render/Graph_un.h"

@@ -1,3 +1,4 @@
+// The bodies of print, createTexture and the node functions, and their argument checks.
 #include "script/ScriptFunctions.h"
 
 #include <cstdint>

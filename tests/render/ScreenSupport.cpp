@@ -1,3 +1,4 @@
+// The message-box recorder and the scratch folder of the screen tests.
 #include "ScreenSupport.h"
 
 #include <unistd.h>

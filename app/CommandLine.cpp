@@ -1,3 +1,5 @@
+// Reading the program's options and the scene from its command line, and the texts of --help
+// and --version.
 #include "app/CommandLine.h"
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {

@@ -1,11 +1,13 @@
+// The main window's handlers: creating and freeing the screen and the host, the frame of each
+// tick, and the names under which pointer, wheel and key events reach the host.
 #include "app/Main_un.h"
 
 #include "app/Scene.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
+#include "script/SceneWindow.h"
 
 TMain* Main = nullptr;
-CGLScreen* GLScreen = nullptr;
 CLua* LuaHost = nullptr;
 
 TMain::TMain() {
@@ -28,10 +30,12 @@ TMain::TMain() {
   OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
+  SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
 }
 
 TMain::~TMain() {
   DoDestroy();
+  SceneWindow = TSceneWindow();
 }
 
 void TMain::FormCreate() {

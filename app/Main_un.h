@@ -35,7 +35,6 @@ class TMain : public TForm {
 };
 
 extern TMain* Main;
-extern CGLScreen* GLScreen;
 extern CLua* LuaHost;
 
 // The event name of a button and an action word: "LeftPress", "RightRelease", "Press", ...

@@ -1,3 +1,4 @@
+// Starting the scene, and with --watch starting it again whenever one of its files is saved.
 #include "app/Scene.h"
 
 #include <chrono>

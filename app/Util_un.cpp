@@ -1,3 +1,4 @@
+// The program's folder, the scene's folder, and the places a data file's name is looked for.
 #include "Util_un.h"
 
 #include "platform/Platform.h"

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "BenchScene.h"
+#include "WindowScreen.h"
 #include "app/Main_un.h"
 #include "app/Util_un.h"
 #include "bind/GLBind.h"
@@ -213,10 +214,10 @@ int main(int argc, char** argv) {
   ConfigureHeap();
   InitProgramFolder();
   if (!Application->Initialize()) return 1;
-  Main = new TMain();
-  Main->Show();
-  GLScreen = new CGLScreen(Main->Handle());
-  Application->ProcessMessages();
+  // The window and screen the program's main window would make, kept to the end.
+  TWindowScreen* window = new TWindowScreen();
+  if (!window->OpenScreen(LogicalScreenWidth, LogicalScreenHeight)) return 1;
+  window->ShowWindow();
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -1,3 +1,4 @@
+// The program's exception classes and the text each carries.
 #include "bind/Exceptions.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Loading the Lua library, resolving its entry points, and the routines of its header macros.
 #include "bind/LuaBind.h"
 
 #include "bind/Exceptions.h"

@@ -1,3 +1,5 @@
+// The screen: its rendering context, the frame's projection, drawing a picture, and the texture
+// table.
 #include "render/Graph_un.h"
 
 #include <cmath>
@@ -8,6 +10,8 @@
 #include "render/Textures.h"
 
 using namespace GLBind;
+
+CGLScreen* GLScreen = nullptr;
 
 namespace {
 

@@ -79,3 +79,7 @@ class CGLScreen {
   void SetBlending(bool on);
   bool Blending = false;  // GL_BLEND as last set
 };
+
+// The program's screen, while the main window has one: the window makes and frees it, and the
+// script functions draw and load textures on it.
+extern CGLScreen* GLScreen;

@@ -1,3 +1,4 @@
+// The BMP, TGA, JPEG and PNG readers, from file bytes to pixels ready for the upload.
 #include "render/ImageReaders.h"
 
 #include <csetjmp>

@@ -1,3 +1,5 @@
+// The texture loaders: a file's bytes through its reader to an OpenGL texture, and the budget
+// of texture memory.
 #include "render/Textures.h"
 
 #include <GL/gl.h>

@@ -1,3 +1,5 @@
+// The script host: the interpreter's start, running script files through the cache, and the
+// delivery of pointer, wheel and key events with what the pointer is over.
 #include <algorithm>
 
 #include "app/Util_un.h"

@@ -1,6 +1,8 @@
+// A scene node: its table, its pictures, reading its attributes and drawing it each frame, and
+// finding the nodes under a point and calling their handlers.
 #include <map>
 
-#include "app/Main_un.h"
+#include "render/Graph_un.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
 #include "script/ScriptConsole.h"

@@ -1,3 +1,4 @@
+// The list of nodes under the pointer and its sort, deepest first.
 #include <utility>
 
 #include "script/Lua_un.h"

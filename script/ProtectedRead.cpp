@@ -1,3 +1,4 @@
+// Running the host's own work in the interpreter inside protected calls.
 #include "script/ProtectedRead.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The console lines of print and of script errors, with the traceback of where an error rose.
 #include "script/ScriptConsole.h"
 
 #include <cstdio>

@@ -1,11 +1,12 @@
+// The bodies of print, createTexture and the node functions, and their argument checks.
 #include "script/ScriptFunctions.h"
 
 #include <cstdint>
 
-#include "app/Main_un.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
 #include "script/ScriptConsole.h"
+#include "script/SceneWindow.h"
 
 using namespace LuaBind;
 
@@ -113,7 +114,7 @@ int print(lua_State* L) {
   return Guarded(L, [L] {
     const std::string line = PrintLine(L);
     std::string text = DescribeArgs("print", L);
-    if (Main != nullptr) Main->SetCaption(text);
+    if (SceneWindow.SetCaption) SceneWindow.SetCaption(text);
     WriteOutputLine(line);
     return 0;
   });

@@ -32,12 +32,14 @@ extern "C" {
 }
 #include <png.h>
 
+#include "WindowScreen.h"
 #include "app/Main_un.h"
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
+#include "script/SceneWindow.h"
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
@@ -573,10 +575,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::exit(1);
   }
   MakeFiles();
-  Main = new TMain();
-  GLScreen = new CGLScreen(Main->Handle());
-  Main->Show();
-  Application->ProcessMessages();
+  // The window and screen the program's main window would make, kept to the end.
+  TWindowScreen* window = new TWindowScreen();
+  if (!window->OpenScreen(LogicalScreenWidth, LogicalScreenHeight)) std::exit(1);
+  window->ShowWindow();
+  // print writes its caption, as it writes the main window's.
+  SceneWindow.SetCaption = [window](const std::string& text) { window->Form->SetCaption(text); };
   SetMessageBoxHook(FakeMessageBox);
   return 0;
 }

@@ -1,3 +1,4 @@
+// The message-box recorder and the scratch folder of the screen tests.
 #include "ScreenSupport.h"
 
 #include <unistd.h>
@@ -35,19 +36,4 @@ std::string TScratchFolder::Write(const std::string& name,
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   return path;
-}
-
-void ScreenTest::OpenScreen(int clientWidth, int clientHeight) {
-  Screen.reset();
-  Form.reset();
-  if (!Application->Initialize()) GTEST_SKIP() << "no X display";
-  Form = std::make_unique<TForm>();
-  Form->ClientWidth = clientWidth;
-  Form->ClientHeight = clientHeight;
-  Screen = std::make_unique<CGLScreen>(Form->Handle());
-}
-
-void ScreenTest::TearDown() {
-  Screen.reset();
-  Form.reset();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "WindowScreen.h"
 #include "render/Graph_un.h"
 
 // Records every message box instead of showing it; `OnBox` may act while a box "is open".
@@ -33,14 +34,13 @@ class TScratchFolder {
 };
 
 // A window of the given client size with a screen on it; skipped when there is no display.
-class ScreenTest : public ::testing::Test {
+class ScreenTest : public ::testing::Test, protected TWindowScreen {
  protected:
-  void SetUp() override { OpenScreen(800, 600); }
-  void TearDown() override;
-  void OpenScreen(int clientWidth, int clientHeight);
+  void SetUp() override {
+    if (!OpenScreen(800, 600)) GTEST_SKIP() << "no X display";
+  }
+  void TearDown() override { CloseScreen(); }
 
-  std::unique_ptr<TForm> Form;
-  std::unique_ptr<CGLScreen> Screen;
   TBoxRecorder Recorder;
   TScratchFolder Folder;
 };

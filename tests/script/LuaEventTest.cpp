@@ -141,7 +141,7 @@ TEST_F(EventTest, ValuesThatAreNoFunctionsAreSkippedAndRaisingHandlersStopDelive
   DrawFrame();
   EXPECT_EQ(Send(5, 5), "p");
   EXPECT_EQ(Send(5, 5, "RightPress"), "c");
-  EXPECT_EQ(Main->Caption(), "print 1 args (STR before)");
+  EXPECT_EQ(Form->Caption(), "print 1 args (STR before)");
   EXPECT_EQ(Host->LastError(), "");
   EXPECT_EQ(lua_gettop(L), 0);
 }
@@ -232,106 +232,6 @@ TEST_F(EventTest, HitsFollowTheTreeWhenItGrowsDuringAFrameOrAPartIsDrawnAlone) {
   Node({1})->Draw(L);
   EXPECT_EQ(Send(415, 15), "grown");
   EXPECT_EQ(Send(115, 15), "nil");
-}
-
-}  // namespace
-
-namespace {
-
-// Handlers that open a loader's message box. The box's own message loop goes on delivering what
-// the window hears; the hook stands in for it, running `Inside` in the first box only (a box
-// opened within it just counts, so a fault shows as depth instead of endless recursion).
-class BoxEventTest : public EventTest {
- protected:
-  void SetUp() override {
-    EventTest::SetUp();
-    if (Host == nullptr) return;
-    LuaHost = Host;
-    WriteFile("broken.bmp", "no bitmap");
-    SetMessageBoxHook([this](const std::string&, const std::string&) {
-      Deepest = std::max(Deepest, ++Depth);
-      if (Depth == 1 && Inside) Inside();
-      --Depth;
-      return IDOK;
-    });
-    ASSERT_EQ(Run("log = {}\n"
-                  "function add(s) log[#log + 1] = s end"),
-              "");
-  }
-  void TearDown() override {
-    SetMessageBoxHook(MessageBoxHook());
-    LuaHost = nullptr;
-    EventTest::TearDown();
-  }
-  // The log, and an empty one from here on.
-  std::string Log() {
-    std::string log = String("return table.concat(log, ';')");
-    Run("log = {}");
-    return log;
-  }
-
-  std::function<void()> Inside;
-  int Depth = 0;
-  int Deepest = 0;
-};
-
-TEST_F(BoxEventTest, EntersHeldUpByABoxFollowThePointerAndEveryEnterGetsItsLeave) {
-  ASSERT_EQ(Run("p = root.createNode{left = 0, top = 0, width = 100, height = 100}\n"
-                "c = p.createNode{width = 50, height = 50}\n"
-                "function p:onMouseEnter() add('+p') createTexture('broken.bmp') end\n"
-                "function p:onMouseLeave() add('-p') end\n"
-                "function p:onMouseMove(x, y) add('m ' .. x .. ',' .. y) end\n"
-                "function c:onMouseEnter() add('+c') end\n"
-                "function c:onMouseLeave() add('-c') end"),
-            "");
-  DrawFrame();
-  // The pointer leaves the window while the parent's box is open: the child is never entered,
-  // no move is offered outside, and the parent hears its leave.
-  Inside = [] { Main->FormMouseLeave(); };
-  Main->FormMouseMove(20, 20);
-  EXPECT_EQ(Log(), "+p;-p");
-  // It moves off the child meanwhile: the move is offered where it went.
-  Inside = [] { Main->FormMouseMove(70, 70); };
-  Main->FormMouseMove(20, 20);
-  Main->FormMouseLeave();
-  EXPECT_EQ(Log(), "+p;m 70,70;-p");
-  EXPECT_EQ(Deepest, 1);
-}
-
-TEST_F(BoxEventTest, WhileAHandlersBoxIsOpenOnlyButtonsReachTheScriptAndOneLookFollows) {
-  ASSERT_EQ(Run("root.setAttr{width = 800, height = 600}\n"
-                "n = root.createNode{left = 200, top = 200, width = 50, height = 50}\n"
-                "function n:onMouseEnter() add('+n') end\n"
-                "function n:onMouseLeave() add('-n') end\n"
-                "function root:onMouseMove() add('m') createTexture('broken.bmp') end\n"
-                "function root:onKeyPress(k, r) add((r and 'R ' or 'K ') .. k) end\n"
-                "function root:onKeyRelease(k) add('k ' .. k) end\n"
-                "function root:onTextInput(t) add('T ' .. t) end\n"
-                "function root:onWheelUp() add('W') end\n"
-                "function root:onLeftPress() add('LP') end"),
-            "");
-  DrawFrame();
-  Main->FormKeyDown("b", false);
-  // Each of these moves would otherwise open a box of its own inside the first.
-  Inside = [] {
-    for (int x = 210; x < 215; ++x) Main->FormMouseMove(x, 210);
-    Main->FormKeyDown("a", false);
-    Main->FormTextInput("a");
-    Main->FormKeyDown("a", true);
-    Main->FormMouseWheel(wdUp, 214, 210);
-    Main->FormMouseDown(mbLeft, 214, 210);
-    Main->FormKeyUp("b");
-  };
-  Main->FormMouseMove(10, 10);
-  EXPECT_EQ(Deepest, 1);
-  // The press got through; b's release waited for the handler, and the node the pointer went
-  // into meanwhile is entered without a move.
-  EXPECT_EQ(Log(), "K b;m;LP;k b;+n");
-  // a went down inside the box: neither its repeats nor its release are the script's.
-  Main->FormKeyDown("a", true);
-  Main->FormKeyUp("a");
-  Main->FormKeyDown("a", false);
-  EXPECT_EQ(Log(), "K a");
 }
 
 }  // namespace

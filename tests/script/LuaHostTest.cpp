@@ -23,7 +23,7 @@ TEST_F(ScriptHostTest, ConstructionRegistersTheFunctionsAndTheRoot) {
   EXPECT_TRUE(Bool("return type(print) == 'function' and type(createTexture) == 'function'"));
   // print is ours: it writes the caption, not standard output.
   EXPECT_EQ(Run("print('x')"), "");
-  EXPECT_EQ(Main->Caption(), "print 1 args (STR x)");
+  EXPECT_EQ(Form->Caption(), "print 1 args (STR x)");
   EXPECT_EQ(String("return root.id"), "root");
   EXPECT_TRUE(Bool("return type(root.nodes) == 'table' and root.parent == nil"));
   EXPECT_TRUE(Bool("return string ~= nil and table ~= nil and io ~= nil and math ~= nil"));
@@ -246,35 +246,6 @@ TEST_F(HostWithoutLibraryTest, AFailureToOpenTheLibrariesIsTheStartScriptsError)
   CLua host;
   ExpectInert(host, "Lua library " + std::string(LUA_FAILING_OPENLIBS) +
                         ": cannot start the interpreter: unable to get ModuleFileName");
-}
-
-TEST_F(HostWithoutLibraryTest, AMainWindowWhoseHostFailedOpensWithoutTicksAndSkipsEvents) {
-  // The window makes its own screen and host: the fixture's go first.
-  FreeWindowAndHost();
-  LuaLibraryName = LUA_STUB_MISSING_ONE;
-  std::vector<std::string> boxes;
-  SetMessageBoxHook([&boxes](const std::string& text, const std::string&) {
-    boxes.push_back(text);
-    return IDOK;
-  });
-  Application->CreateForm(&Main);
-  SetMessageBoxHook(MessageBoxHook());
-  EXPECT_EQ(boxes,
-            std::vector<std::string>{"Cannot load method 'luaL_loadfile' from dynamic library."});
-  ASSERT_NE(Main, nullptr);
-  EXPECT_NE(GLScreen, nullptr);
-  EXPECT_EQ(LuaHost, nullptr);
-  EXPECT_FALSE(Main->Timer1.Enabled());
-  Main->Show();
-  EXPECT_TRUE(Main->Visible());
-
-  // A tick or a click that came all the same skips the missing host.
-  Main->Timer1Timer();
-  Main->FormMouseDown(mbLeft, 10, 10);
-  Main->FormMouseUp(mbLeft, 10, 10);
-  Application->DestroyForms();
-  Main = nullptr;
-  EXPECT_EQ(GLScreen, nullptr);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST_F(ScriptFunctionsTest, PrintDescribesItsArgumentsInTheCaption) {
   };
   for (const auto& c : cases) {
     ASSERT_EQ(Run(c.first), "") << c.first;
-    EXPECT_EQ(Main->Caption(), c.second) << c.first;
+    EXPECT_EQ(Form->Caption(), c.second) << c.first;
   }
   EXPECT_TRUE(Bool("return select('#', print(1)) == 0"));
 }

@@ -1,5 +1,6 @@
-// What the scripting tests share: a real main window with its screen under the X server, a host
-// on them, a scratch working folder for script and image files, and small ways to run Lua.
+// What the scripting tests share: a real window with the program's screen under the X server, a
+// host on them whose print writes that window's caption, a scratch working folder for script and
+// image files, and small ways to run Lua.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "ScratchFolder.h"
-#include "app/Main_un.h"
+#include "WindowScreen.h"
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -25,7 +26,7 @@ std::ostream& operator<<(std::ostream& out, const TRgb& c);
 // (bottom left) and white (bottom right).
 std::vector<uint8_t> QuarteredBmp(int size);
 
-class ScriptTest : public ::testing::Test {
+class ScriptTest : public ::testing::Test, protected TWindowScreen {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -50,7 +51,7 @@ class ScriptTest : public ::testing::Test {
   LuaBind::lua_State* L = nullptr;
   std::string Folder;
 
-  // Frees the host, the screen and the window, as the window's destruction does.
+  // Frees the host, the screen and the window, as the main window's destruction does.
   void FreeWindowAndHost();
 
  private:

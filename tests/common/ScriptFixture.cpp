@@ -8,6 +8,7 @@
 
 #include "ScratchFolder.h"
 #include "app/Util_un.h"
+#include "script/SceneWindow.h"
 
 using namespace LuaBind;
 
@@ -59,10 +60,9 @@ void ScriptTest::SetUp() {
     ASSERT_TRUE(testfs::CopyInto(ProgramFolder + LuaLibraryDefaultName, Folder));
   }
 
-  Main = new TMain();
-  GLScreen = new CGLScreen(Main->Handle());
-  Main->Show();
-  Application->ProcessMessages();
+  ASSERT_TRUE(OpenScreen(LogicalScreenWidth, LogicalScreenHeight));
+  ShowWindow();
+  SceneWindow.SetCaption = [this](const std::string& text) { Form->SetCaption(text); };
   Host = new CLua();
   L = Host->LuaState;
   ASSERT_NE(L, nullptr);
@@ -71,10 +71,8 @@ void ScriptTest::SetUp() {
 void ScriptTest::FreeWindowAndHost() {
   delete Host;
   Host = nullptr;
-  delete GLScreen;
-  GLScreen = nullptr;
-  delete Main;
-  Main = nullptr;
+  SceneWindow = TSceneWindow();
+  CloseScreen();
 }
 
 void ScriptTest::TearDown() {

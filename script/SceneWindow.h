@@ -1,0 +1,13 @@
+// The main window as the script functions reach it: callbacks that the window showing the scene
+// installs, so that this library never depends on the one that holds the window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+struct TSceneWindow {
+  // Shows the text as the window's caption (print does). Empty while no window shows a scene.
+  std::function<void(const std::string&)> SetCaption;
+};
+
+extern TSceneWindow SceneWindow;

@@ -79,6 +79,8 @@ int ShowMessageBox(const std::string& text, const std::string& caption);
 void DestroyNative(TForm::Native* native);
 // Hides a form's window.
 void HideNative(TForm::Native* native);
+// Shows the caption, which the framework keeps, as the title of a form's window.
+void CaptionNative(TForm::Native* native, const std::string& caption);
 // Takes the pointer for the left button while it is held over the form, or gives it back.
 void CaptureNative(TForm::Native* native, bool capture);
 // Waits for the next event or tick and dispatches what is there; false when the system asks the
@@ -90,6 +92,10 @@ void WakeForQuit();
 void WithdrawQuit();
 // The system's own modal box with an OK button and no owner; the texts are UTF-8.
 int NativeMessageBox(const std::string& text, const std::string& caption);
+// A timer was enabled, or disabled (also by its destruction while enabled): its ticks start
+// an interval from now, or stop.
+void StartTimerNative(TTimer* timer);
+void StopTimerNative(TTimer* timer);
 
 }  // namespace formframework
 

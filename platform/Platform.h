@@ -185,6 +185,11 @@ void ReleaseFreeHeap();
 using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Every box of the program goes through the hook first, and the system's box is shown when no
+// hook is set: the system's name is taken over, so that every caller still spells MessageBoxA.
+int HookedMessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+#define MessageBoxA HookedMessageBoxA
+
 // ---------------------------------------------------------------------------------------------
 // The form framework: one top-level window class, a timer and the application object.
 

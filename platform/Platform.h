@@ -159,6 +159,10 @@ class TFileWatcher {
   // the system lost count of what happened).
   bool Changed(std::string* what);
 
+  // Whether a file or folder of that name in the watched folder counts: not when it is empty,
+  // starts with '.' or '#' or ends in '~'. The name is one part of a path, UTF-8.
+  static bool NameCounts(const std::string& name);
+
   struct Native;
 
  private:

@@ -1,3 +1,6 @@
+// The form framework's shared half: the registries, the rules for ticks, the mouse, the keyboard
+// and message boxes, and the parts of the timer, form and application classes that no window
+// system changes.
 #include "platform/FormFramework.h"
 
 #include <algorithm>
@@ -210,8 +213,27 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   formframework::Hook() = std::move(hook);
 }
 
+int HookedMessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT /*type*/) {
+  return ShowMessageBox(text ? text : "", caption ? caption : "Error");
+}
+
 TTimer::TTimer(TForm* owner) : owner_(owner) {
   Timers().push_back(this);
+}
+
+TTimer::~TTimer() {
+  if (enabled_) StopTimerNative(this);
+  Timers().erase(std::remove(Timers().begin(), Timers().end(), this), Timers().end());
+  TimersRunning().erase(this);
+}
+
+void TTimer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (enabled)
+    StartTimerNative(this);
+  else
+    StopTimerNative(this);
 }
 
 TForm::TForm() : input_(std::make_unique<Input>()) {}
@@ -224,6 +246,15 @@ TForm::~TForm() {
   Native* native = handle_;
   handle_ = nullptr;
   DestroyNative(native);
+}
+
+std::string TForm::Caption() const {
+  return caption_;
+}
+
+void TForm::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  if (handle_) CaptionNative(handle_, caption_);
 }
 
 bool TForm::PointerPosition(int* x, int* y) const {

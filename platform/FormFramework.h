@@ -1,9 +1,10 @@
-// What both backends' form frameworks share: the registries of timers and forms, and everything
-// about forms, ticks, the mouse and message boxes that does not depend on the window system.
-// A backend reports what its window system says (a button went down at a client position, the
-// capture was taken away, a timer is due) and the rules here decide what the form's handlers
-// hear; the backend only answers the few calls declared at the end. Only platform/ includes
-// this header.
+// The form framework's side of the backend contract (Platform.h says how it is marked). What
+// both backends share [shared] (platform/FormFramework.cpp): the registries of timers and forms,
+// and everything about forms, ticks, the mouse, the keyboard and message boxes that does not
+// depend on the window system. A backend reports what its window system says (a button went
+// down at a client position, the capture was taken away, a timer is due) and the rules here
+// decide what the form's handlers hear; the backend answers only the natives [backend] declared
+// at the end. Only platform/ includes this header.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,9 @@
 #include "platform/Platform.h"
 
 namespace formframework {
+
+// ---------------------------------------------------------------------------------------------
+// Registries [shared]
 
 std::vector<TTimer*>& Timers();
 // Timers whose handler is running: a tick never re-enters its own handler (a handler that shows
@@ -29,7 +33,7 @@ bool TimerLive(TTimer* timer);
 bool FormLive(TForm* form);
 
 // ---------------------------------------------------------------------------------------------
-// Reports from the backends
+// Reports from the backends [shared]
 
 // A timer is due: its handler runs unless the timer is gone, disabled or already running.
 void FireTimer(TTimer* timer);
@@ -64,21 +68,25 @@ void TextTyped(TForm* form, const std::string& text);
 // The window lost the keyboard: every key it holds goes up.
 void KeyboardLost(TForm* form);
 
-// UTF-8 of a Unicode code point; nothing for control characters and what is no character. Keys
-// outside the table of names are named so, by what they type unshifted (in lower case).
+// [shared] UTF-8 of a Unicode code point; nothing for control characters and what is no character.
+// Keys outside the table of names are named so, by what they type unshifted (in lower case).
 std::string CharacterText(uint32_t character);
 
-// Every message box of the program: the test hook when one is set; once the program is ending,
-// the text on standard error instead of a box; otherwise the backend's box.
+// [shared] Every message box of the program (HookedMessageBoxA): the test hook when one is set;
+// once the program is ending, the text on standard error instead of a box; otherwise the
+// backend's box.
 int ShowMessageBox(const std::string& text, const std::string& caption);
 
 // ---------------------------------------------------------------------------------------------
-// What each backend answers
+// Natives: what each backend answers [backend], besides the members of TTimer, TForm and
+// TApplication that Platform.h marks so
 
 // Takes down a form's window and frees the backend state behind it.
 void DestroyNative(TForm::Native* native);
 // Hides a form's window.
 void HideNative(TForm::Native* native);
+// Shows the caption, which the framework keeps, as the title of a form's window.
+void CaptionNative(TForm::Native* native, const std::string& caption);
 // Takes the pointer for the left button while it is held over the form, or gives it back.
 void CaptureNative(TForm::Native* native, bool capture);
 // Waits for the next event or tick and dispatches what is there; false when the system asks the
@@ -90,10 +98,14 @@ void WakeForQuit();
 void WithdrawQuit();
 // The system's own modal box with an OK button and no owner; the texts are UTF-8.
 int NativeMessageBox(const std::string& text, const std::string& caption);
+// A timer was enabled, or disabled (also by its destruction while enabled): its ticks start
+// an interval from now, or stop.
+void StartTimerNative(TTimer* timer);
+void StopTimerNative(TTimer* timer);
 
 }  // namespace formframework
 
-// The framework's own state of a form.
+// [shared] The framework's own state of a form.
 struct TForm::Input {
   bool leftCaptured = false;  // a left press over the client area was delivered, not yet released
   bool pointerIn = false;     // moves were delivered since the pointer last left

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Platform.h"
+
 namespace outputqueue {
 
 namespace {
@@ -158,3 +160,11 @@ bool FlushLines(int milliseconds) {
 }
 
 }  // namespace outputqueue
+
+void WriteOutputLine(const std::string& text) {
+  outputqueue::QueueLine(outputqueue::kOutput, text);
+}
+
+void WriteErrorLine(const std::string& text) {
+  outputqueue::QueueLine(outputqueue::kError, text);
+}

@@ -1,5 +1,7 @@
 // The lines on their way to standard output and error, shared by both backends: a bounded queue
 // that a thread of its own empties, so that a reader who stops reading never holds up a frame.
+// Marked as Platform.h marks the contract: the queue is [shared] (platform/OutputQueue.cpp, with
+// WriteOutputLine and WriteErrorLine), the write of one line [backend].
 #pragma once
 
 #include <string>
@@ -17,7 +19,7 @@ void QueueLine(TStream stream, const std::string& text);
 // all were. (The program's exit waits the same way, for at most a second.)
 bool FlushLines(int milliseconds);
 
-// Answered by the backend, run on the queue's thread only: writes `text` and the system's line
+// [backend] Run on the queue's thread only: writes `text` and the system's line
 // break to the stream, whole (it may wait as long as the reader does), or drops it when the
 // stream has no reader, no room or no descriptor.
 void SendLine(TStream stream, const std::string& text);

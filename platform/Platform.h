@@ -1,9 +1,20 @@
-// The program's one view of the operating system. Everything above this header is written
-// against the Windows-shaped names it brings: window, device and rendering contexts, pixel
-// formats, dynamic libraries, files and message boxes come from <windows.h> on Windows and from
-// the Linux backend's stand-ins elsewhere; the rest below (the form framework and a few helpers)
-// is answered by each backend folder (linux/, win32/), chosen by the build. No other folder
-// includes a native window-system, GL window-system or dynamic-loader header.
+// The program's one view of the operating system, and the contract of its backends. Everything
+// above platform/ is written against the Windows-shaped names this header brings; no other
+// folder includes a native window-system, GL window-system or dynamic-loader header.
+//
+// Who supplies what. Each section title below carries the mark of its declarations, and a
+// declaration supplied otherwise, or in a section without one, carries its own; the natives of
+// FormFramework.h are marked the same way:
+//   [shared]   one body for every build, in platform/*.cpp;
+//   [backend]  written by each backend folder, the one the build picks (platform/linux/,
+//              platform/win32/);
+//   [system]   Windows' own headers on Windows; the Linux backend's stand-ins under the same
+//              names in platform/linux/WinApi.h. The last section lists those that code above
+//              this layer uses.
+// A further backend (or a run-time variant of one) defines TForm::Native and TFileWatcher::Native,
+// supplies every [backend] and [system] name here and every [backend] native of FormFramework.h,
+// and tells the form framework what its window system reports through that header's [shared]
+// reports.
 #pragma once
 
 #include <cstddef>
@@ -20,15 +31,16 @@
 #endif
 
 // ---------------------------------------------------------------------------------------------
-// Library names of this platform: "OpenGL32.dll", "GLU32.dll" and "Lua51.dll" on Windows.
+// Libraries [backend]
 
+// Library names of this platform: "OpenGL32.dll", "GLU32.dll" and "Lua51.dll" on Windows.
 extern const char* const GLLibraryName;
 extern const char* const GLULibraryName;
 extern const char* const LuaLibraryDefaultName;
 
-// A resolved symbol as the function type its caller knows it has (or any function pointer as
-// another). The detour through the generic function type keeps the compiler from comparing two
-// unrelated signatures.
+// [shared] A resolved symbol as the function type its caller knows it has (or any function
+// pointer as another). The detour through the generic function type keeps the compiler from
+// comparing two unrelated signatures.
 template <typename To, typename From>
 To ProcAs(From address) {
   return reinterpret_cast<To>(reinterpret_cast<void (*)()>(address));
@@ -47,13 +59,13 @@ std::string LoadableLibraryName(const std::string& name);
 bool LuaLibraryUnwindsOurFrames(HMODULE library);
 
 // ---------------------------------------------------------------------------------------------
-// Errors
+// Errors [backend]
 
 // The system's text for an error code (no trailing line break); empty when it has none.
 std::string SysErrorMessage(DWORD code);
 
 // ---------------------------------------------------------------------------------------------
-// Files
+// Files [backend]
 
 // True only for an existing file; a folder does not count.
 bool FileExists(const std::string& path);
@@ -70,18 +82,18 @@ int64_t GetFileSize64(HANDLE file);
 // ---------------------------------------------------------------------------------------------
 // Text for people to read
 
-// Window captions, console lines and labels from the bytes a script gave, always valid UTF-8.
-// Bytes with a well-formed multi-byte UTF-8 sequence in them, or with nothing beyond ASCII, are
-// UTF-8, and each cut, stray or malformed sequence in them becomes one U+FFFD: a character that
+// [shared] Window captions, console lines and labels from the bytes a script gave, always valid
+// UTF-8. Bytes with a well-formed multi-byte UTF-8 sequence in them, or with nothing beyond ASCII,
+// are UTF-8, and each cut, stray or malformed sequence in them becomes one U+FFFD: a character that
 // Lua cut in half where it shortened a chunk name costs only itself. Bytes without any such
 // sequence are text of the legacy code page (scripts saved by older editors).
 std::string ReadableText(const std::string& bytes);
-// Bytes of the legacy code page as UTF-8: the system's ANSI code page on Windows, Latin-1 on
-// Linux.
+// [backend] Bytes of the legacy code page as UTF-8: the system's ANSI code page on Windows,
+// Latin-1 on Linux.
 std::string Utf8FromLegacyText(const std::string& bytes);
 
 // ---------------------------------------------------------------------------------------------
-// Folders
+// Folders [backend]
 
 // True only for an existing folder; a file does not count.
 bool FolderExists(const std::string& path);
@@ -93,32 +105,34 @@ bool SetWorkingFolder(const std::string& folder, std::string* reason);
 // ---------------------------------------------------------------------------------------------
 // The console
 
-// The program's arguments as UTF-8, without the program's own name: argv on Linux; on Windows
-// the wide-character command line (argv there is in the legacy code page and loses names).
+// [backend] The program's arguments as UTF-8, without the program's own name: argv on Linux; on
+// Windows the wide-character command line (argv there is in the legacy code page and loses names).
 std::vector<std::string> ProgramArguments(int argc, char** argv);
-// Connects standard output and error before anything is written to them. On Windows a program
-// with a window of its own gets no console: it takes the handles it inherited (pipes, files),
-// else the console of the program that started it, else, with `openOwn`, a new console; Lua's
-// io.write reaches the same place, and Ctrl+C or Ctrl+Break in an attached console do not end
+// [backend] Connects standard output and error before anything is written to them. On Windows a
+// program with a window of its own gets no console: it takes the handles it inherited (pipes,
+// files), else the console of the program that started it, else, with `openOwn`, a new console;
+// Lua's io.write reaches the same place, and Ctrl+C or Ctrl+Break in an attached console do not end
 // the program, while closing that console closes the main window. On Linux `openOwn` means
 // nothing; descriptors 0 to 2 that are closed are opened on /dev/null, so that no file the
 // program opens later takes their place. Called before anything else opens a file.
 void StartConsole(bool openOwn);
-// Writes the text and a line break to standard output or error, in order, without ever waiting
-// for the reader: a thread of their own writes the lines, each whole, as the script gave its
-// bytes (a console gets them as ReadableText). When the reader falls more than a bound behind,
-// the newest lines are dropped, and one line says how many where they went missing. A reader
-// that went away (a closed pipe) or a full disk never ends the program: the text is dropped.
-// The program's exit waits at most a second for lines still unwritten.
+// [shared] Writes the text and a line break to standard output or error, in order, without ever
+// waiting for the reader: a thread of their own writes the lines, each whole, as the script gave
+// its bytes (a console gets them as ReadableText); the backend answers the write of one line
+// (OutputQueue.h, where tests also find FlushLines to wait for the thread). When the reader falls
+// more than a bound behind, the newest lines are dropped, and one line says how many where they
+// went missing. A reader that went away (a closed pipe) or a full disk never ends
+// the program: the text is dropped. The program's exit waits at most a second for lines still
+// unwritten.
 void WriteOutputLine(const std::string& text);
 void WriteErrorLine(const std::string& text);
-// Whether the lines reach anything: false on Windows for a program started without a console,
-// redirection or --console (then a message the user must see needs a message box).
+// [backend] Whether the lines reach anything: false on Windows for a program started without a
+// console, redirection or --console (then a message the user must see needs a message box).
 bool StandardOutputConnected();
 bool StandardErrorConnected();
 
 // ---------------------------------------------------------------------------------------------
-// Changes on disk
+// Changes on disk [backend]
 
 // Tells without ever waiting whether watched files changed: everything in and under one folder,
 // and single files elsewhere. In the folder, names starting with '.' or '#' and names ending
@@ -159,6 +173,11 @@ class TFileWatcher {
   // the system lost count of what happened).
   bool Changed(std::string* what);
 
+  // [shared] Whether a file or folder of that name in the watched folder counts: not when it is
+  // empty, starts with '.' or '#' or ends in '~'. The name is one part of a path, UTF-8.
+  static bool NameCounts(const std::string& name);
+
+  // The backend's state of the watches.
   struct Native;
 
  private:
@@ -166,27 +185,35 @@ class TFileWatcher {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Floating point
+// Floating point and the heap
 
-// Sets the x87 control word (0x133F masks every exception, 64-bit precision, round to nearest)
-// and masks every SSE exception as well.
+// [shared] Sets the x87 control word (0x133F masks every exception, 64-bit precision, round to
+// nearest) and masks every SSE exception as well.
 void Set8087CW(WORD controlWord);
-// Sets the heap so that memory the GL driver frees after a frame stays mapped for the next one.
+// [backend] Sets the heap so that memory the GL driver frees after a frame stays mapped for the
+// next one.
 void ConfigureHeap();
-// Hands the heap's free memory back to the system. A scene started again has just freed a whole
-// scene; with the settings above, the heap would otherwise keep every high-water mark that the
-// scattered blocks of successive scenes leave, and the resident size would creep up.
+// [backend] Hands the heap's free memory back to the system. A scene started again has just freed a
+// whole scene; with the settings above, the heap would otherwise keep every high-water mark that
+// the scattered blocks of successive scenes leave, and the resident size would creep up.
 void ReleaseFreeHeap();
 
 // ---------------------------------------------------------------------------------------------
-// Message boxes
+// Message boxes [shared]; the box itself is the backend's (FormFramework.h)
 
 // Tests swap the box for a recorder; an empty function restores the real box.
 using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Every box of the program goes through the hook first, and the system's box is shown when no
+// hook is set: the system's name is taken over, so that every caller still spells MessageBoxA.
+int HookedMessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+#define MessageBoxA HookedMessageBoxA
+
 // ---------------------------------------------------------------------------------------------
-// The form framework: one top-level window class, a timer and the application object.
+// The form framework: one top-level window class, a timer and the application object. The
+// classes are [shared] (platform/FormFramework.cpp) but for the members marked [backend]; the
+// backend's part of them goes through the natives of FormFramework.h.
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
 // One notch of a mouse wheel: up and down of the usual wheel, left and right of a tilting or
@@ -211,8 +238,8 @@ class TTimer {
   void SetEnabled(bool enabled);
   std::function<void()> OnTimer;
 
-  // Used by the backend's loop.
   TForm* Owner() const { return owner_; }
+  // When the next tick is due, for a backend whose own loop keeps the schedule (its clock).
   int64_t NextDue = 0;
 
  private:
@@ -229,7 +256,7 @@ class TForm {
   TForm(const TForm&) = delete;
   TForm& operator=(const TForm&) = delete;
 
-  // The native window, created on first request (not yet visible).
+  // [backend] The native window, created on first request (not yet visible).
   HWND Handle();
   bool HandleAllocated() const { return handle_ != nullptr; }
 
@@ -245,9 +272,9 @@ class TForm {
   // button holds it) said; false when it has left the window since.
   bool PointerPosition(int* x, int* y) const;
 
-  void Show();
-  void Close();  // as the user's close button does: the loop ends when it is the main form
-  bool Visible() const;
+  void Show();           // [backend]
+  void Close();          // as the user's close button does: the loop ends when it is the main form
+  bool Visible() const;  // [backend]
 
   std::function<void()> OnCreate;
   std::function<void()> OnDestroy;
@@ -294,7 +321,8 @@ class TApplication {
  public:
   TApplication();
   ~TApplication();
-  // Opens the display. False, with a message on stderr, when there is none.
+  // [backend] Connects to the window system. False, with a message on stderr, when there is
+  // none.
   bool Initialize();
   // Creates a form of type F, runs its OnCreate (an escaping exception is shown, the form is
   // still made), stores it in *reference; the first form created is the main form.
@@ -307,9 +335,10 @@ class TApplication {
   }
   // Shows the main form and dispatches events until it is closed.
   void Run();
-  // Dispatches what is pending without waiting (tests use it to let ticks and events arrive).
+  // [backend] Dispatches what is pending without waiting (tests use it to let ticks and events
+  // arrive).
   void ProcessMessages();
-  // Dispatches events for about `milliseconds`.
+  // [backend] Dispatches events for about `milliseconds`.
   void ProcessMessagesFor(int milliseconds);
   // Destroys every form (OnDestroy, then the window), the main form last.
   void DestroyForms();
@@ -329,3 +358,30 @@ class TApplication {
 };
 
 extern TApplication* Application;
+
+// ---------------------------------------------------------------------------------------------
+// The system's names [system] that code above this layer and the shared code use, by group (the
+// stand-ins hold a few more, for the Linux backend's own use). The stand-ins answer each as
+// Windows does, error codes included; on Windows the backend takes over CreateFileA,
+// GetModuleFileNameA and LoadLibraryA (platform/win32/WinApi.h) so that names cross as UTF-8.
+//   Types: BOOL, TRUE, BYTE, WORD, DWORD, LONG, UINT, HWND, HDC, HGLRC, HMODULE, HBITMAP,
+//     HGDIOBJ, HANDLE, FARPROC, RECT, APIENTRY.
+//   Dynamic libraries: LoadLibraryA, GetProcAddress, FreeLibrary. On the GL library's handle
+//     GetProcAddress also answers the WGL base names: wglCreateContext, wglCreateLayerContext,
+//     wglDeleteContext, wglMakeCurrent, wglGetCurrentContext, wglGetCurrentDC,
+//     wglGetProcAddress, wglCopyContext, wglShareLists, wglSwapLayerBuffers,
+//     wglSwapMultipleBuffers, wglUseFontBitmapsA/W, wglUseFontOutlinesA/W,
+//     wglDescribeLayerPlane, wglGetLayerPaletteEntries, wglSetLayerPaletteEntries,
+//     wglRealizeLayerPalette; wglGetProcAddress, with a context current, answers
+//     wglGetExtensionsStringARB/EXT and the GL extensions. The GL and GLU entry points
+//     themselves come from the libraries named above.
+//   Errors: GetLastError; ERROR_INVALID_HANDLE, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND,
+//     ERROR_INVALID_PIXEL_FORMAT.
+//   Files: CreateFileA (GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+//     INVALID_HANDLE_VALUE), ReadFile, CloseHandle, GetModuleFileNameA.
+//   Message boxes: MB_OK, IDOK (the box is HookedMessageBoxA above).
+//   Device contexts and pixel formats: GetDC, ReleaseDC, GetClientRect, CreateCompatibleDC,
+//     CreateCompatibleBitmap, SelectObject, DeleteDC, DeleteObject, GetObjectType (OBJ_DC,
+//     OBJ_MEMDC, OBJ_METADC, OBJ_ENHMETADC, OBJ_BITMAP), ChoosePixelFormat, DescribePixelFormat,
+//     GetPixelFormat, SetPixelFormat, SwapBuffers; PIXELFORMATDESCRIPTOR with the PFD_ flags,
+//     pixel types and layer types.

@@ -83,14 +83,6 @@ void StartConsole(bool /*openOwn*/) {
   sigaction(SIGPIPE, &action, nullptr);
 }
 
-void WriteOutputLine(const std::string& text) {
-  outputqueue::QueueLine(outputqueue::kOutput, text);
-}
-
-void WriteErrorLine(const std::string& text) {
-  outputqueue::QueueLine(outputqueue::kError, text);
-}
-
 bool StandardOutputConnected() {
   return !outputClosedAtStart && Open(STDOUT_FILENO);
 }

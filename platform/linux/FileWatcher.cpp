@@ -26,11 +26,6 @@ namespace {
 constexpr uint32_t kEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_DELETE_SELF |
                              IN_MOVE_SELF | IN_ONLYDIR;
 
-bool Passed(const char* name) {
-  const size_t length = std::strlen(name);
-  return length == 0 || name[0] == '.' || name[0] == '#' || name[length - 1] == '~';
-}
-
 std::string Joined(const std::string& folder, const std::string& name) {
   return folder.size() > 0 && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
@@ -113,7 +108,7 @@ struct TFileWatcher::Native {
       DIR* dir = opendir(folder.c_str());
       if (dir == nullptr) continue;
       while (dirent* entry = readdir(dir)) {
-        if (Passed(entry->d_name)) continue;
+        if (!TFileWatcher::NameCounts(entry->d_name)) continue;
         const std::string path = folder + "/" + entry->d_name;
         bool isFolder = entry->d_type == DT_DIR;
         // Some file systems do not say in the entry.
@@ -162,7 +157,7 @@ struct TFileWatcher::Native {
       DIR* dir = opendir(folder.c_str());
       if (dir == nullptr) continue;
       while (dirent* entry = readdir(dir)) {
-        if (Passed(entry->d_name)) continue;
+        if (!TFileWatcher::NameCounts(entry->d_name)) continue;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
           AddLinkTarget(folder + "/" + entry->d_name);
       }
@@ -287,7 +282,8 @@ bool TFileWatcher::Changed(std::string* what) {
       if (event->mask & IN_ISDIR) {
         // A folder made or moved into the tree is watched from now on; one moved in may
         // bring files the scene uses.
-        if (watch.tree && !Passed(name) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
+        if (watch.tree && TFileWatcher::NameCounts(name) &&
+            (event->mask & (IN_CREATE | IN_MOVED_TO))) {
           const std::string folder = watch.folder + "/" + name;
           native_->AddTree(folder, nullptr);
           if (event->mask & IN_MOVED_TO) note(folder);
@@ -295,7 +291,7 @@ bool TFileWatcher::Changed(std::string* what) {
         continue;
       }
       if (!(event->mask & (IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO))) continue;
-      if (!(watch.tree && !Passed(name)) && !watch.names.count(name)) continue;
+      if (!(watch.tree && TFileWatcher::NameCounts(name)) && !watch.names.count(name)) continue;
       if (!native_->passed.empty() && native_->passed.count(Joined(watch.real, name))) continue;
       note(watch.folder + "/" + name);
     }

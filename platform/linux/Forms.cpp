@@ -205,18 +205,13 @@ void PumpEvents(int maxWaitMs) {
 }  // namespace xbackend
 
 // ---------------------------------------------------------------------------------------------
-// TTimer
+// TTimer: the loop above keeps the schedule.
 
-TTimer::~TTimer() {
-  Timers().erase(std::remove(Timers().begin(), Timers().end(), this), Timers().end());
-  TimersRunning().erase(this);
+void formframework::StartTimerNative(TTimer* timer) {
+  timer->NextDue = NowMs() + std::max<UINT>(timer->Interval, 1);
 }
 
-void TTimer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  if (enabled) NextDue = NowMs() + std::max<UINT>(Interval, 1);
-}
+void formframework::StopTimerNative(TTimer*) {}
 
 // ---------------------------------------------------------------------------------------------
 // TForm
@@ -274,16 +269,10 @@ HWND TForm::Handle() {
   return reinterpret_cast<HWND>(native);
 }
 
-std::string TForm::Caption() const {
-  return caption_;
-}
-
-void TForm::SetCaption(const std::string& caption) {
-  caption_ = caption;
-  if (handle_ && handle_->alive) {
-    SetWindowTitle(handle_->window, caption_);
-    XFlush(Dpy());
-  }
+void formframework::CaptionNative(TForm::Native* native, const std::string& caption) {
+  if (!native->alive) return;
+  SetWindowTitle(native->window, caption);
+  XFlush(Dpy());
 }
 
 void TForm::Show() {

@@ -205,10 +205,6 @@ class Box {
 
 }  // namespace
 
-int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT /*type*/) {
-  return formframework::ShowMessageBox(text ? text : "", caption ? caption : "Error");
-}
-
 int formframework::NativeMessageBox(const std::string& text, const std::string& caption) {
   if (!OpenDisplay()) {
     // Nowhere to show it: the text still reaches the user.

@@ -103,12 +103,9 @@ BOOL CloseHandle(HANDLE object);
 // ---------------------------------------------------------------------------------------------
 // Message boxes
 
+// MessageBoxA itself is the form framework's, on both systems (Platform.h).
 constexpr UINT MB_OK = 0x00000000u;
 constexpr int IDOK = 1;
-
-// A modal box with the text and an OK button, closed by the button, Enter or Escape. It has no
-// owner: while it is open, the other windows' ticks and mouse events keep being dispatched.
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 // ---------------------------------------------------------------------------------------------
 // GDI and pixel formats

@@ -133,14 +133,6 @@ void outputqueue::SendLine(outputqueue::TStream stream, const std::string& text)
     WriteLine(outputHandle != nullptr ? outputHandle : GetStdHandle(STD_OUTPUT_HANDLE), text);
 }
 
-void WriteOutputLine(const std::string& text) {
-  outputqueue::QueueLine(outputqueue::kOutput, text);
-}
-
-void WriteErrorLine(const std::string& text) {
-  outputqueue::QueueLine(outputqueue::kError, text);
-}
-
 bool StandardOutputConnected() {
   return outputHandle != nullptr || Usable(GetStdHandle(STD_OUTPUT_HANDLE));
 }

@@ -35,7 +35,7 @@ std::wstring FullPath(const std::wstring& path) {
 }
 
 bool PassedName(const std::wstring& name) {
-  return name.empty() || name[0] == L'.' || name[0] == L'#' || name.back() == L'~';
+  return !TFileWatcher::NameCounts(Utf8FromWide(name));
 }
 
 // A path relative to the tree (the system's names there), passed over when any of its parts is.

@@ -271,8 +271,13 @@ void TimerStopped() {
   if (runningTimers > 0 && --runningTimers == 0) timeEndPeriod(1);
 }
 
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TTimer
+
 // Window timers need the owner's window; a form without one yet gets it made.
-void StartTimer(TTimer* timer) {
+void formframework::StartTimerNative(TTimer* timer) {
   TForm* owner = timer->Owner();
   if (!owner) return;
   HWND window = owner->Handle();
@@ -281,31 +286,11 @@ void StartTimer(TTimer* timer) {
     TimerStarted();
 }
 
-void StopTimer(TTimer* timer) {
+void formframework::StopTimerNative(TTimer* timer) {
   TForm* owner = timer->Owner();
   if (!owner || !owner->HandleAllocated()) return;
   if (HWND window = owner->NativeData()->window)
     if (KillTimer(window, reinterpret_cast<UINT_PTR>(timer))) TimerStopped();
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// TTimer
-
-TTimer::~TTimer() {
-  if (enabled_) StopTimer(this);
-  Timers().erase(std::remove(Timers().begin(), Timers().end(), this), Timers().end());
-  TimersRunning().erase(this);
-}
-
-void TTimer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  if (enabled)
-    StartTimer(this);
-  else
-    StopTimer(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -360,13 +345,8 @@ HWND TForm::Handle() {
   return window;
 }
 
-std::string TForm::Caption() const {
-  return caption_;
-}
-
-void TForm::SetCaption(const std::string& caption) {
-  caption_ = caption;
-  if (handle_ && handle_->window) SetWindowCaption(handle_->window, caption_);
+void formframework::CaptionNative(TForm::Native* native, const std::string& caption) {
+  if (native->window) SetWindowCaption(native->window, caption);
 }
 
 void TForm::Show() {

@@ -5,10 +5,6 @@
 
 using namespace win32backend;
 
-int HookedMessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT /*type*/) {
-  return formframework::ShowMessageBox(text ? text : "", caption ? caption : "Error");
-}
-
 int formframework::NativeMessageBox(const std::string& text, const std::string& caption) {
   // No owner: the main window stays usable, and the box's own loop keeps dispatching its ticks
   // and clicks. A quit posted while it is open ends that loop and closes the box.

@@ -36,8 +36,3 @@ HMODULE Utf8LoadLibraryA(const char* fileName);
 #define CreateFileA Utf8CreateFileA
 #define GetModuleFileNameA Utf8GetModuleFileNameA
 #define LoadLibraryA Utf8LoadLibraryA
-
-// Message boxes go through the test hook first (SetMessageBoxHook); the system's box is shown
-// when no hook is set. The macro keeps every caller spelling the system's name.
-int HookedMessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
-#define MessageBoxA HookedMessageBoxA

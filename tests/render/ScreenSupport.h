@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
 
@@ -22,16 +22,6 @@ class TBoxRecorder {
   std::function<void()> OnBox;
 };
 
-// A fresh folder for the test's files, removed afterwards.
-class TScratchFolder {
- public:
-  TScratchFolder();
-  ~TScratchFolder();
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-  std::filesystem::path Path;
-};
-
 // A window of the given client size with a screen on it; skipped when there is no display.
 class ScreenTest : public ::testing::Test {
  protected:
@@ -42,5 +32,5 @@ class ScreenTest : public ::testing::Test {
   std::unique_ptr<TForm> Form;
   std::unique_ptr<CGLScreen> Screen;
   TBoxRecorder Recorder;
-  TScratchFolder Folder;
+  testfs::ScratchFolder Folder{"kestrune-render-"};
 };

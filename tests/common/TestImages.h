@@ -62,7 +62,7 @@ std::vector<uint8_t> MakeTga(uint16_t width, uint16_t height, const TTgaOptions&
                              const TPattern& pattern = Distinct);
 
 enum class TJpegKind { Colour, Grey, Cmyk, AdobeCmyk };
-// The encoder's defaults but for the quality (which are its defaults at 75).
+// With the encoder's defaults apart from the quality (its own default is 75).
 std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, bool progressive,
                               const TPattern& pattern, int quality = 100);
 

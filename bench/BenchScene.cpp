@@ -1,6 +1,6 @@
+// The benchmarks' scene files and the figures of the process.
 #include "BenchScene.h"
 
-#include <jpeglib.h>
 #include <png.h>
 #include <sys/resource.h>
 
@@ -9,38 +9,39 @@
 #include <fstream>
 #include <vector>
 
+#include "TestImages.h"
+
 namespace bench {
 
 namespace {
 
-void Put16(std::string& s, int v) {
-  s += char(v & 255);
-  s += char((v >> 8) & 255);
-}
-void Put32(std::string& s, int v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, (v >> 16) & 0xFFFF);
-}
-
 // The pattern of the large picture: smooth gradients with some detail, like a photograph's
 // worth of entropy for the JPEG coder.
-void LargePixel(int x, int y, unsigned char* rgb) {
-  rgb[0] = static_cast<unsigned char>((x * 255) / 2047);
-  rgb[1] = static_cast<unsigned char>((y * 255) / 2047);
-  rgb[2] = static_cast<unsigned char>(((x ^ y) * 7) & 255);
+TRgb LargePixel(uint32_t x, uint32_t y) {
+  return {uint8_t((x * 255) / 2047), uint8_t((y * 255) / 2047), uint8_t(((x ^ y) * 7) & 255)};
 }
 
 // The large picture's alpha: a ramp with some detail, neither all opaque nor all transparent.
-int LargeAlpha(int x, int y) {
+uint8_t LargeAlpha(uint32_t x, uint32_t y) {
   return 128 + ((x * 3 + y * 5) & 127);
 }
 
-void WritePng(const std::string& path, int width, int height,
-              const std::vector<unsigned char>& rgba) {
+// With libpng's own encoder, its filters chosen row by row, rather than the tests' writer, whose
+// rows are unfiltered: the loads are timed on files as programs write them (the large picture
+// is some forty times smaller so).
+void WritePng(const std::string& path, uint32_t width, uint32_t height,
+              const TRgbaPattern& pattern) {
+  std::vector<uint8_t> rgba;
+  rgba.reserve(size_t(width) * height * 4);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const TRgba p = pattern(x, y);
+      rgba.insert(rgba.end(), {p.R, p.G, p.B, p.A});
+    }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
+  image.width = width;
+  image.height = height;
   image.format = PNG_FORMAT_RGBA;
   if (!png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr)) {
     std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), image.message);
@@ -48,54 +49,25 @@ void WritePng(const std::string& path, int width, int height,
   }
 }
 
-std::string Bmp(int width, int height, void (*pixel)(int, int, unsigned char*)) {
-  int row = (width * 3 + 3) / 4 * 4;
-  std::string s;
-  s.reserve(54 + static_cast<size_t>(row) * height);
-  s += "BM";
-  Put32(s, 54 + row * height);
-  Put32(s, 0);
-  Put32(s, 54);
-  Put32(s, 40);
-  Put32(s, width);
-  Put32(s, height);
-  Put16(s, 1);
-  Put16(s, 24);
-  Put32(s, 0);
-  Put32(s, row * height);
-  Put32(s, 2835);
-  Put32(s, 2835);
-  Put32(s, 0);
-  Put32(s, 0);
-  for (int y = height - 1; y >= 0; --y) {
-    for (int x = 0; x < width; ++x) {
-      unsigned char rgb[3];
-      pixel(x, y, rgb);
-      s += char(rgb[2]);
-      s += char(rgb[1]);
-      s += char(rgb[0]);
-    }
-    s.append(row - width * 3, '\0');
-  }
-  return s;
-}
-
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-int g_textureColour = 0;
-void TexturePixel(int x, int y, unsigned char* rgb) {
-  static const unsigned char colours[8][3] = {{220, 60, 50},  {60, 180, 80},  {50, 90, 220},
-                                              {230, 200, 60}, {200, 80, 200}, {60, 200, 210},
-                                              {240, 140, 40}, {150, 150, 150}};
-  const unsigned char* c = colours[g_textureColour % 8];
-  int edge = (x < 2 || y < 2 || x > 61 || y > 61) ? 60 : 0;
-  for (int i = 0; i < 3; ++i) rgb[i] = static_cast<unsigned char>(c[i] > edge ? c[i] - edge : 0);
+// Texture `k`'s colour (0-based), darker in a frame two pixels wide.
+TRgb TexturePixel(int k, uint32_t x, uint32_t y) {
+  static const uint8_t colours[8][3] = {{220, 60, 50},  {60, 180, 80},  {50, 90, 220},
+                                        {230, 200, 60}, {200, 80, 200}, {60, 200, 210},
+                                        {240, 140, 40}, {150, 150, 150}};
+  const uint8_t* c = colours[k % 8];
+  const int edge = (x < 2 || y < 2 || x > 61 || y > 61) ? 60 : 0;
+  const auto darker = [edge](int v) { return uint8_t(v > edge ? v - edge : 0); };
+  return {darker(c[0]), darker(c[1]), darker(c[2])};
 }
 
 }  // namespace
 
+// Not removed when the program ends: bench/run.py loads the large pictures into the reference
+// afterwards, and removes the folder itself.
 const std::string& ScratchFolder() {
   static std::string folder = [] {
     char pattern[] = "/tmp/kestrune-bench-XXXXXX";
@@ -122,19 +94,15 @@ int TextureAlpha(int x, int y) {
 
 void WriteTextures(int textures, bool png) {
   for (int k = 1; k <= textures; ++k) {
-    g_textureColour = k - 1;
+    const auto pixel = [k](uint32_t x, uint32_t y) { return TexturePixel(k - 1, x, y); };
     if (!png) {
-      WriteFile(TexturePath(k), Bmp(64, 64, TexturePixel));
+      WriteBytes(TexturePath(k), MakeBmp(64, 64, PaintedBmp(), pixel));
       continue;
     }
-    std::vector<unsigned char> rgba(64 * 64 * 4);
-    for (int y = 0; y < 64; ++y)
-      for (int x = 0; x < 64; ++x) {
-        unsigned char* p = &rgba[static_cast<size_t>(y * 64 + x) * 4];
-        TexturePixel(x, y, p);
-        p[3] = static_cast<unsigned char>(TextureAlpha(x, y));
-      }
-    WritePng(TexturePath(k, true), 64, 64, rgba);
+    WritePng(TexturePath(k, true), 64, 64, [&pixel](uint32_t x, uint32_t y) {
+      const TRgb c = pixel(x, y);
+      return TRgba{c.R, c.G, c.B, uint8_t(TextureAlpha(int(x), int(y)))};
+    });
   }
 }
 
@@ -160,48 +128,22 @@ std::string WriteProgramScene(int count, int textures, bool png) {
 
 std::string WriteLargeBmp() {
   std::string path = ScratchFolder() + "/large.bmp";
-  WriteFile(path, Bmp(2048, 2048, LargePixel));
+  WriteBytes(path, MakeBmp(2048, 2048, PaintedBmp(), LargePixel));
   return path;
 }
 
 std::string WriteLargeJpeg() {
   std::string path = ScratchFolder() + "/large.jpg";
-  FILE* file = std::fopen(path.c_str(), "wb");
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file);
-  cinfo.image_width = 2048;
-  cinfo.image_height = 2048;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<unsigned char> row(2048 * 3);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    for (int x = 0; x < 2048; ++x)
-      LargePixel(x, static_cast<int>(cinfo.next_scanline), &row[static_cast<size_t>(x) * 3]);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::fclose(file);
+  WriteBytes(path, MakeJpeg(2048, 2048, TJpegKind::Colour, false, LargePixel, 90));
   return path;
 }
 
 std::string WriteLargePng() {
   std::string path = ScratchFolder() + "/large.png";
-  std::vector<unsigned char> rgba(size_t(2048) * 2048 * 4);
-  for (int y = 0; y < 2048; ++y)
-    for (int x = 0; x < 2048; ++x) {
-      unsigned char* p = &rgba[(static_cast<size_t>(y) * 2048 + x) * 4];
-      LargePixel(x, y, p);
-      p[3] = static_cast<unsigned char>(LargeAlpha(x, y));
-    }
-  WritePng(path, 2048, 2048, rgba);
+  WritePng(path, 2048, 2048, [](uint32_t x, uint32_t y) {
+    const TRgb c = LargePixel(x, y);
+    return TRgba{c.R, c.G, c.B, LargeAlpha(x, y)};
+  });
   return path;
 }
 

@@ -23,6 +23,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+import images  # noqa: E402
+
 SCENE = os.path.join(HERE, "scene.lua")
 SIZES = (100, 1000, 10000)
 MODES = (1, 8)
@@ -72,55 +75,23 @@ def texture_alpha(x, y):
     return 255 * (64 * 64 - d2) // (64 * 64 - 52 * 52)
 
 
-def write_png(path, width, height, rgba):
-    """An 8-bit RGBA PNG of rows of (r, g, b, a) tuples, top row first."""
-    import struct
-    import zlib
-    raw = bytearray()
-    for row in rgba:
-        raw.append(0)
-        for px in row:
-            raw += bytes(px)
-
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body +
-                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
-
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" +
-                chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(bytes(raw))) + chunk(b"IEND", b""))
-
-
 def write_textures(folder):
     """The same 64 by 64 BMP files the other two load (distinct colours), the same as JPEG
     files, and as RGBA PNG files cut out as discs."""
-    import struct
     colours = [(220, 60, 50), (60, 180, 80), (50, 90, 220), (230, 200, 60),
                (200, 80, 200), (60, 200, 210), (240, 140, 40), (150, 150, 150)]
-    for k, (r, g, b) in enumerate(colours, 1):
-        rows = bytearray()
-        for y in range(63, -1, -1):
-            for x in range(64):
-                edge = 60 if (x < 2 or y < 2 or x > 61 or y > 61) else 0
-                rows += bytes((max(b - edge, 0), max(g - edge, 0), max(r - edge, 0)))
-        header = struct.pack("<2sIHHI", b"BM", 54 + len(rows), 0, 0, 54)
-        info = struct.pack("<IiiHHIIiiII", 40, 64, 64, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
-        with open(os.path.join(folder, "tex%d.bmp" % k), "wb") as f:
-            f.write(header + info + rows)
+    for k, colour in enumerate(colours, 1):
+        def pixel(x, y):
+            edge = 60 if (x < 2 or y < 2 or x > 61 or y > 61) else 0
+            return tuple(max(c - edge, 0) for c in colour) + (texture_alpha(x, y),)
+        path = os.path.join(folder, "tex%d" % k)
+        with open(path + ".bmp", "wb") as f:
+            f.write(images.bmp(64, 64, pixel))
         # The same pictures as JPEG files, for scenes that load no BMP.
-        subprocess.run(["convert", os.path.join(folder, "tex%d.bmp" % k),
-                        os.path.join(folder, "tex%d.jpg" % k)], check=True)
+        subprocess.run(["convert", path + ".bmp", path + ".jpg"], check=True)
         # And with alpha, as the reference's PNG files.
-        rgba = []
-        for y in range(64):
-            row = []
-            for x in range(64):
-                edge = 60 if (x < 2 or y < 2 or x > 61 or y > 61) else 0
-                row.append((max(r - edge, 0), max(g - edge, 0), max(b - edge, 0),
-                            texture_alpha(x, y)))
-            rgba.append(row)
-        write_png(os.path.join(folder, "tex%d.png" % k), 64, 64, rgba)
+        with open(path + ".png", "wb") as f:
+            f.write(images.png(64, 64, pixel))
 
 
 def run(cmd, cwd=None, env=None):

@@ -3,16 +3,16 @@
 round play button with soft edges and a shadow (PNG, with transparency).
 
 Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP, TGA and
-PNG are written directly; the JPEG is encoded by ImageMagick's convert from a PPM. Run it from the
-project root: tools/make_demo_images.py [output folder, default demo/].
+PNG are written by tools/images.py; the JPEG is encoded by ImageMagick's convert from a PPM. Run
+it from the project root: tools/make_demo_images.py [output folder, default demo/].
 """
 import math
 import os
-import struct
 import subprocess
 import sys
 import tempfile
-import zlib
+
+import images
 
 
 def canvas(width, height, colour):
@@ -29,58 +29,15 @@ def fill_rect(img, x0, y0, x1, y1, colour):
             img[y][x] = list(colour)
 
 
-def write_bmp(path, img):
-    """24-bit, bottom-up, 40-byte info header, rows padded to four bytes."""
-    height, width = len(img), len(img[0])
-    row = width * 3
-    pad = (4 - row % 4) % 4
-    data = bytearray()
-    for y in range(height - 1, -1, -1):
-        for r, g, b in img[y]:
-            data += bytes((b, g, r))
-        data += b"\0" * pad
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+def write(path, data):
     with open(path, "wb") as f:
-        f.write(header + info + data)
-
-
-def write_tga(path, img):
-    """Uncompressed 24-bit true colour, bottom-left origin, no image ID."""
-    height, width = len(img), len(img[0])
-    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24, 0)
-    data = bytearray()
-    for y in range(height - 1, -1, -1):
-        for r, g, b in img[y]:
-            data += bytes((b, g, r))
-    with open(path, "wb") as f:
-        f.write(header + data)
-
-
-def write_png(path, img):
-    """8-bit RGBA, not interlaced, every row unfiltered; `img` holds (r, g, b, a) pixels."""
-    height, width = len(img), len(img[0])
-    raw = bytearray()
-    for row in img:
-        raw.append(0)
-        for px in row:
-            raw += bytes(px)
-
-    def chunk(kind, body):
-        crc = zlib.crc32(kind + body) & 0xFFFFFFFF
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
-
-    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-                chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+        f.write(data)
 
 
 def write_jpeg(path, img):
     height, width = len(img), len(img[0])
     with tempfile.NamedTemporaryFile(suffix=".ppm", delete=False) as f:
-        f.write(b"P6 %d %d 255\n" % (width, height))
-        f.write(bytes(c for row in img for px in row for c in px))
+        f.write(images.ppm(width, height, lambda x, y: img[y][x]))
         ppm = f.name
     try:
         subprocess.run(["convert", ppm, "-quality", "90", path], check=True)
@@ -228,10 +185,15 @@ def play_buttons():
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "demo"
     os.makedirs(out, exist_ok=True)
-    write_bmp(os.path.join(out, "buttons.bmp"), button_sheet())
+    sheet, ball_tile, play = button_sheet(), ball(), play_buttons()
+    # 24-bit bottom-up BMP, uncompressed 24-bit TGA from the bottom left, RGBA PNG.
+    write(os.path.join(out, "buttons.bmp"),
+          images.bmp(len(sheet[0]), len(sheet), lambda x, y: sheet[y][x]))
+    write(os.path.join(out, "ball.tga"),
+          images.tga(len(ball_tile[0]), len(ball_tile), lambda x, y: ball_tile[y][x]))
+    write(os.path.join(out, "play.png"),
+          images.png(len(play[0]), len(play), lambda x, y: play[y][x], level=9))
     write_jpeg(os.path.join(out, "backdrop.jpg"), backdrop())
-    write_tga(os.path.join(out, "ball.tga"), ball())
-    write_png(os.path.join(out, "play.png"), play_buttons())
 
 
 if __name__ == "__main__":

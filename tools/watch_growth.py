@@ -18,28 +18,14 @@ import os
 import select
 import shutil
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 
+import images
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def bmp(width, height, pixel):
-    """A 24-bit bottom-up BMP whose pixel at (x, y) is pixel(x, y) as (r, g, b)."""
-    row = (width * 3 + 3) // 4 * 4
-    data = bytearray()
-    for y in range(height):
-        line = bytearray()
-        for x in range(width):
-            r, g, b = pixel(x, y)
-            line += bytes((b, g, r))
-        data += line + bytes(row - len(line))
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    return header + info + bytes(data)
 
 
 def scene_script(generation):
@@ -129,10 +115,12 @@ def main():
                         os.path.join(ROOT, "tools", "live_textures.c"), "-ldl"], check=True)
         scene = os.path.join(work, "scene")
         os.mkdir(scene)
+        # Patterns that run from the bottom row up.
         with open(os.path.join(scene, "big.bmp"), "wb") as f:
-            f.write(bmp(1024, 1024, lambda x, y: (x % 256, y % 256, (x ^ y) % 256)))
+            f.write(images.bmp(1024, 1024, lambda x, y: (x % 256, (1023 - y) % 256,
+                                                         (x ^ (1023 - y)) % 256)))
         with open(os.path.join(scene, "small.bmp"), "wb") as f:
-            f.write(bmp(256, 256, lambda x, y: (255 - x, y, 128)))
+            f.write(images.bmp(256, 256, lambda x, y: (255 - x, 255 - y, 128)))
         script = os.path.join(scene, "Test.lua")
         with open(script, "w") as f:
             f.write(scene_script(0))

@@ -1,3 +1,4 @@
+// Starting and stopping private X servers, and waiting on them.
 #include "PrivateXServer.h"
 
 #include <fcntl.h>
@@ -6,10 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/Platform.h"
 
 namespace testx {
 
@@ -87,6 +94,73 @@ void StopXvfb(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
+}
+
+namespace {
+
+pid_t serverPid = 0;
+
+void StopServer() {
+  StopXvfb(serverPid);
+  serverPid = 0;
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool StartPrivateServer() {
+  if (serverPid > 0) return true;
+  std::string display = StartXvfb(300 + static_cast<int>(getpid() % 400), &serverPid);
+  if (display.empty()) return false;
+  std::atexit(StopServer);
+  setenv("DISPLAY", display.c_str(), 1);
+  return true;
+}
+
+bool HaveDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  return display && *display;
+}
+
+std::string Run(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!pipe) {
+    if (status) *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  int result = pclose(pipe);
+  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  return Trim(output);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Application->ProcessMessagesFor(5);
+  }
+  return true;
+}
+
+std::string RunWhilePumping(const std::string& command, int timeoutMs) {
+  std::string output;
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    output = Run(command);
+    finished = true;
+  });
+  PumpUntil([&] { return finished.load(); }, timeoutMs);
+  worker.join();
+  return output;
 }
 
 }  // namespace testx

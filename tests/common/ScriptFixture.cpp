@@ -12,40 +12,14 @@
 
 using namespace LuaBind;
 
-std::ostream& operator<<(std::ostream& out, const TRgb& c) {
-  return out << "rgb(" << c.R << "," << c.G << "," << c.B << ")";
-}
-
 std::vector<uint8_t> QuarteredBmp(int size) {
-  const int rowBytes = (size * 3 + 3) & ~3;
-  const uint32_t imageBytes = uint32_t(rowBytes * size);
-  std::vector<uint8_t> bmp(54 + imageBytes, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bmp[at + i] = uint8_t(v >> (8 * i));
-  };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put32(2, uint32_t(bmp.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(size));
-  put32(22, uint32_t(size));
-  bmp[26] = 1;
-  bmp[28] = 24;
-  put32(34, imageBytes);
-  for (int row = 0; row < size; ++row) {  // bottom row first
-    const bool top = row >= size / 2;
-    for (int x = 0; x < size; ++x) {
-      const bool left = x < size / 2;
-      TRgb c = top ? (left ? TRgb{255, 0, 0} : TRgb{0, 255, 0})
-                   : (left ? TRgb{0, 0, 255} : TRgb{255, 255, 255});
-      uint8_t* p = &bmp[54 + size_t(row) * rowBytes + size_t(x) * 3];
-      p[0] = uint8_t(c.B);
-      p[1] = uint8_t(c.G);
-      p[2] = uint8_t(c.R);
-    }
-  }
-  return bmp;
+  const TRgb quarters[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+  TBmpOptions options;
+  options.padding = 0;
+  return MakeBmp(size, size, options, [&](uint32_t x, uint32_t y) {
+    const bool top = int(y) < size - size / 2, left = int(x) < size / 2;
+    return quarters[(top ? 0 : 2) + (left ? 0 : 1)];
+  });
 }
 
 void ScriptTest::SetUp() {

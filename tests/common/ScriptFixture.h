@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "ScratchFolder.h"
+#include "TestImages.h"
 #include "WindowScreen.h"
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
-
-struct TRgb {
-  int R, G, B;
-  bool operator==(const TRgb& o) const { return R == o.R && G == o.G && B == o.B; }
-};
-std::ostream& operator<<(std::ostream& out, const TRgb& c);
 
 // A 24-bit BMP of size x size whose quarters are red (top left), green (top right), blue
 // (bottom left) and white (bottom right).

@@ -71,8 +71,8 @@ TEST(SceneOnTheCommandLine, AFolderAndAScriptFileFromAnotherFolder) {
 }
 
 TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
-  char pattern[] = "/tmp/kestrune-e2e-empty-XXXXXX";
-  const std::string empty = mkdtemp(pattern);
+  const testfs::ScratchFolder folder("kestrune-e2e-empty-");
+  const std::string& empty = folder.Path();
   // {arguments, what the line says}
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"/no/such/scene", "kestrune: /no/such/scene: there is no such file or folder"},
@@ -93,7 +93,6 @@ TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
       EXPECT_EQ(err.find('\n'), std::string::npos) << err;
     }
   }
-  rmdir(empty.c_str());
 }
 
 // Each version of the watched scene prints its tag and the index its one texture got.

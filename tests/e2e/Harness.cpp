@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "PrivateXServer.h"
+#include "TestImages.h"
 
 namespace e2e {
 
@@ -90,12 +91,11 @@ void XServer::SetKeyboardLayout(const std::string& layout) {
 
 Program::Program(const XServer& server, const char* script, const std::string& ownFolder)
     : server_(server) {
-  char pattern[] = "/tmp/kestrune-e2e-XXXXXX";
-  scratch_ = folder_ = mkdtemp(pattern);
-  char logs[] = "/tmp/kestrune-e2e-logs-XXXXXX";
-  logs_ = mkdtemp(logs);
+  if (scratch_.Path().empty() || logs_.Path().empty())
+    throw std::runtime_error("cannot make a temporary folder");
+  folder_ = scratch_.Path();
   if (!ownFolder.empty()) {
-    folder_ = scratch_ + "/" + ownFolder;
+    folder_ = scratch_.Path() + "/" + ownFolder;
     std::string copy = "mkdir -p '" + folder_ + "' && cp ";
     if (UnderWine()) {
       // The program and every DLL shipped beside it, as the archive holds them.
@@ -117,7 +117,6 @@ Program::~Program() {
     waitpid(pid_, nullptr, 0);
   }
   if (outputPipe_ >= 0) close(outputPipe_);
-  std::system(("rm -rf '" + scratch_ + "' '" + logs_ + "'").c_str());
 }
 
 void Program::WriteFile(const std::string& name, const std::string& bytes) const {
@@ -144,8 +143,8 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
-  const std::string out = logs_ + "/stdout.txt";
-  const std::string err = logs_ + "/stderr.txt";
+  const std::string out = logs_.File("stdout.txt");
+  const std::string err = logs_.File("stderr.txt");
   int pipeEnds[2] = {-1, -1};
   const bool piped =
       StandardStreams == Streams::kOutputPipe || StandardStreams == Streams::kNonBlockingOutputPipe;
@@ -390,11 +389,11 @@ bool Program::Running() {
 }
 
 std::string Program::Stderr() const {
-  return Capture("cat '" + logs_ + "/stderr.txt'");
+  return Capture("cat '" + logs_.File("stderr.txt") + "'");
 }
 
 std::string Program::Stdout() const {
-  std::ifstream file(logs_ + "/stdout.txt", std::ios::binary);
+  std::ifstream file(logs_.File("stdout.txt"), std::ios::binary);
   std::string text;
   for (char c; file.get(c);)
     if (c != '\r') text += c;
@@ -410,41 +409,9 @@ bool Program::WaitForStdout(const std::string& text, int milliseconds) const {
 }
 
 std::string SolidBmp(int width, int height, Rgb colour) {
-  int row = (width * 3 + 3) / 4 * 4;
-  int size = row * height;
-  std::string bytes;
-  auto put16 = [&](int v) {
-    bytes += char(v & 255);
-    bytes += char((v >> 8) & 255);
-  };
-  auto put32 = [&](int v) {
-    put16(v & 0xFFFF);
-    put16((v >> 16) & 0xFFFF);
-  };
-  bytes += "BM";
-  put32(54 + size);
-  put32(0);
-  put32(54);
-  put32(40);
-  put32(width);
-  put32(height);
-  put16(1);
-  put16(24);
-  put32(0);
-  put32(size);
-  put32(2835);
-  put32(2835);
-  put32(0);
-  put32(0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      bytes += char(colour.b);
-      bytes += char(colour.g);
-      bytes += char(colour.r);
-    }
-    bytes.append(row - width * 3, '\0');
-  }
-  return bytes;
+  const std::vector<uint8_t> bytes = MakeBmp(
+      width, height, PaintedBmp(), Flat({uint8_t(colour.r), uint8_t(colour.g), uint8_t(colour.b)}));
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace e2e

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFolder.h"
+
 namespace e2e {
 
 // Runs a shell command and returns what it printed on stdout, without the final line break.
@@ -130,8 +132,9 @@ class Program {
   const XServer& server_;
   std::string folder_;
   std::string window_;
-  std::string scratch_;  // the temporary folder, which holds folder_ or is it
-  std::string logs_;     // a temporary folder of its own for standard output and error
+  testfs::ScratchFolder scratch_{"kestrune-e2e-"};  // holds folder_ or is it
+  // A folder of its own for standard output and error.
+  testfs::ScratchFolder logs_{"kestrune-e2e-logs-"};
   std::string program_;  // the copy of the program that is started, or empty for the build's
   pid_t pid_ = -1;
   int exitStatus_ = -1;

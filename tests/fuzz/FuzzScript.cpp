@@ -16,22 +16,17 @@
 // the bytes it reads; reading past the end gives zeros. tests/fuzz/make_seeds.py writes seeds
 // in this encoding, so keep the two in step.
 #include <GL/gl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <jpeglib.h>
-}
-#include <png.h>
-
+#include "ScratchFolder.h"
+#include "TestImages.h"
 #include "WindowScreen.h"
 #include "app/Main_un.h"
 #include "app/Util_un.h"
@@ -428,111 +423,49 @@ int FakeMessageBox(const std::string&, const std::string&) {
   return IDOK;
 }
 
-void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(ProgramFolder + name, std::ios::binary) << bytes;
+// The scratch folder that stands in for the program's folder, removed when the fuzzer ends.
+const testfs::ScratchFolder& Scratch() {
+  static const testfs::ScratchFolder folder("kestrune-fuzz-");
+  return folder;
 }
 
-std::string Bmp(int width, int height) {
-  const int row = (width * 3 + 3) / 4 * 4;
-  std::string bytes(54 + size_t(row) * height, '\x60');
-  auto put = [&](size_t at, uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) bytes[at + i] = char(v >> (8 * i));
-  };
-  bytes[0] = 'B';
-  bytes[1] = 'M';
-  put(2, uint32_t(bytes.size()), 4);
-  put(10, 54, 4);
-  put(14, 40, 4);
-  put(18, uint32_t(width), 4);
-  put(22, uint32_t(height), 4);
-  put(26, 1, 2);
-  put(28, 24, 2);
-  put(30, 0, 4);
-  put(34, 0, 4);
-  put(46, 0, 4);
-  return bytes;
-}
-
-std::string Tga(int width, int height, int type) {
-  std::string bytes(18 + size_t(width) * height * 3, '\x30');
-  for (int i = 0; i < 18; ++i) bytes[i] = 0;
-  bytes[2] = char(type);
-  bytes[12] = char(width);
-  bytes[14] = char(height);
-  bytes[16] = 24;
-  return bytes;
-}
-
-std::string Jpeg(int width, int height) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &out, &size);
-  info.image_width = JDIMENSION(width);
-  info.image_height = JDIMENSION(height);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<unsigned char> row(size_t(width) * 3, 200);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::string bytes(reinterpret_cast<char*>(out), size);
-  jpeg_destroy_compress(&info);
-  std::free(out);
-  return bytes;
+template <typename TBytes>
+void Write(const std::string& name, const TBytes& bytes) {
+  Scratch().Write(name, bytes);
 }
 
 // A disc whose edge fades out, on a transparent ground: its pictures draw blended.
-std::string Png(int width, int height) {
-  std::vector<unsigned char> pixels(size_t(width) * height * 4);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      unsigned char* p = &pixels[(size_t(y) * width + x) * 4];
-      const int dx = 2 * x + 1 - width, dy = 2 * y + 1 - height;
-      p[0] = 240;
-      p[1] = char(20 * x);
-      p[2] = 40;
-      p[3] = char(std::max(0, 255 - (dx * dx + dy * dy) * 4));
-    }
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = png_uint_32(width);
-  image.height = png_uint_32(height);
-  image.format = PNG_FORMAT_RGBA;
-  png_alloc_size_t size = 0;
-  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
-  std::string bytes(size, '\0');
-  if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, pixels.data(), 0, nullptr))
-    std::abort();
-  bytes.resize(size);
-  return bytes;
+TRgba Disc(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
+  const int dx = int(2 * x + 1 - width), dy = int(2 * y + 1 - height);
+  return {240, uint8_t(20 * x), 40, uint8_t(std::max(0, 255 - (dx * dx + dy * dy) * 4))};
 }
 
-// The files the operations load, in a scratch folder that stands in for the program's folder
-// (the working folder stays, so that inputs named on the command line are found).
+// The files the operations load, in a folder that stands in for the program's folder (the
+// working folder stays, so that inputs named on the command line are found).
 void MakeFiles() {
-  char pattern[] = "/tmp/kestrune-fuzz-XXXXXX";
-  const char* folder = mkdtemp(pattern);
-  if (folder == nullptr) std::abort();
-  ProgramFolder = std::string(folder) + "/";
-  Write("good.bmp", Bmp(5, 3));
-  Write("GOOD.BMP", Bmp(2, 2));
-  Write("cut.bmp", Bmp(8, 8).substr(0, 80));
-  Write("empty.bmp", "");
-  Write("good.tga", Tga(3, 3, 2));
-  Write("damaged.tga", Tga(4, 4, 10));
-  const std::string jpeg = Jpeg(9, 7);
+  if (Scratch().Path().empty()) std::abort();
+  ProgramFolder = Scratch().Path() + "/";
+  TBmpOptions grey;
+  grey.sizeImageZero = true;
+  grey.padding = 0x60;
+  const TPattern greyPixels = Flat({0x60, 0x60, 0x60});
+  Write("good.bmp", MakeBmp(5, 3, grey, greyPixels));
+  Write("GOOD.BMP", MakeBmp(2, 2, grey, greyPixels));
+  const std::vector<uint8_t> cut = MakeBmp(8, 8, grey, greyPixels);
+  Write("cut.bmp", std::vector<uint8_t>(cut.begin(), cut.begin() + 80));
+  Write("empty.bmp", std::string());
+  const TPattern tgaPixels = Flat({0x30, 0x30, 0x30});
+  Write("good.tga", MakeTga(3, 3, {}, tgaPixels));
+  TTgaOptions compressed;
+  compressed.imageType = 10;
+  Write("damaged.tga", MakeTga(4, 4, compressed, tgaPixels));
+  // The encoder's default quality.
+  const std::vector<uint8_t> jpeg =
+      MakeJpeg(9, 7, TJpegKind::Colour, false, Flat({200, 200, 200}), 75);
   Write("good.jpg", jpeg);
-  Write("damaged.jpg", jpeg.substr(0, jpeg.size() / 2));
-  Write("good.png", Png(7, 5));
-  if (mkdir((ProgramFolder + "folder.bmp").c_str(), 0700) != 0) std::abort();
+  Write("damaged.jpg", std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2));
+  Write("good.png", MakePng(7, 5, true, [](uint32_t x, uint32_t y) { return Disc(x, y, 7, 5); }));
+  if (!testfs::MakeFolder(Scratch().File("folder.bmp"))) std::abort();
   Write("ok.lua",
         "local n = root.createNode('s') n.setAttr{ left = 1, width = 9, height = 9 }\n"
         "n.createPicture('p', createTexture('good.tga'), 0, 0, 1, 1) n.setPicture('p')\n");

@@ -13,42 +13,31 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
-PNGSUITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared",
-                        "testdata", "pngsuite")
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import images  # noqa: E402
 
-
-def pixels(width, height):
-    return [((x * 37 + y * 11) & 255, (x * 5) & 255, (y * 23) & 255)
-            for y in range(height) for x in range(width)]
+PNGSUITE = os.path.join(HERE, "..", "..", "..", "shared", "testdata", "pngsuite")
 
 
-def bmp(width, height, top_down=False, pad=True, size_image=True, colours_used=0, info=40):
-    row = width * 3
-    padding = (4 - row % 4) % 4 if pad else 0
-    data = bytearray()
-    px = pixels(width, height)
-    for y in range(height):
-        for r, g, b in px[y * width:(y + 1) * width]:
-            data += bytes((b, g, r))
-        data += b"\0" * padding
-    palette = b"\x10\x20\x30\0" * colours_used
-    extra = b"\0" * (info - 40)
-    offset = 14 + info + len(palette)
-    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
-    fields = struct.pack("<IiiHHIIiiII", info, width, -height if top_down else height, 1, 24, 0,
-                         len(data) if size_image else 0, 2835, 2835, colours_used, 0)
-    return header + fields + extra + palette + bytes(data)
+def pattern(width, height, top_down=False, right_to_left=False):
+    """The seeds' pixels, counted in the order the file stores them: its first stored pixel is
+    the pattern's (0, 0), wherever the file's origin is."""
+    def pixel(x, y):
+        x = width - 1 - x if right_to_left else x
+        y = y if top_down else height - 1 - y
+        return ((x * 37 + y * 11) & 255, (x * 5) & 255, (y * 23) & 255)
+    return pixel
 
 
-def tga(width, height, descriptor=0, id_field=b"", image_type=2, depth=24):
-    header = struct.pack("<BBBHHBHHHHBB", len(id_field), 0, image_type, 0, 0, 0, 0, 0, width,
-                         height, depth, descriptor)
-    data = bytearray()
-    for r, g, b in pixels(width, height):
-        data += bytes((b, g, r))
-    return header + id_field + bytes(data)
+def bmp(width, height, top_down=False, **options):
+    return images.bmp(width, height, pattern(width, height, top_down), top_down, **options)
+
+
+def tga(width, height, descriptor=0, **options):
+    pixel = pattern(width, height, descriptor & 0x20, descriptor & 0x10)
+    return images.tga(width, height, pixel, descriptor, **options)
 
 
 def jpegs(folder):
@@ -57,9 +46,7 @@ def jpegs(folder):
         ppm = os.path.join(tmp, "in.ppm")
         width, height = 13, 9
         with open(ppm, "wb") as f:
-            f.write(b"P6 %d %d 255\n" % (width, height))
-            for r, g, b in pixels(width, height):
-                f.write(bytes((r, g, b)))
+            f.write(images.ppm(width, height, pattern(width, height, top_down=True)))
         variants = {
             "baseline.jpg": ["-quality", "50"],
             "progressive.jpg": ["-interlace", "JPEG"],
@@ -77,24 +64,6 @@ def jpegs(folder):
                 pass
 
 
-def png_chunks(data):
-    """The chunks of a PNG file as (type, body) pairs."""
-    chunks, at = [], 8
-    while at + 8 <= len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        chunks.append((kind, data[at + 8:at + 8 + length]))
-        at += 12 + length
-    return chunks
-
-
-def png_file(chunks):
-    out = b"\x89PNG\r\n\x1a\n"
-    for kind, body in chunks:
-        out += struct.pack(">I", len(body)) + kind + body
-        out += struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-    return out
-
-
 def pngs(put):
     """The PNG suite as it is, and files damaged in the ways the reader must survive."""
     files = sorted(glob.glob(os.path.join(PNGSUITE, "*.png")))
@@ -106,13 +75,13 @@ def pngs(put):
         return
     with open(base, "rb") as f:
         data = f.read()
-    chunks = png_chunks(data)
+    chunks = images.png_chunks(data)
     put("cut.png", data[:len(data) // 2])
     # A huge image announced by a few bytes.
     ihdr = struct.pack(">IIBBBBB", 60000, 60000, 8, 6, 0, 0, 0)
-    put("huge.png", png_file([(b"IHDR", ihdr)] + [c for c in chunks if c[0] != b"IHDR"]))
+    put("huge.png", images.png_file([(b"IHDR", ihdr)] + [c for c in chunks if c[0] != b"IHDR"]))
     # A tRNS chunk longer than the palette, and a damaged one in a palette image.
-    put("trns.png", png_file([chunks[0], (b"PLTE", bytes(range(6))),
+    put("trns.png", images.png_file([chunks[0], (b"PLTE", bytes(range(6))),
                               (b"tRNS", bytes(200))] + chunks[1:]))
     body = bytearray(data)
     body[42] ^= 0xFF  # inside the chunk after the header: its CRC no longer matches

@@ -1,38 +1,18 @@
 // Files, libraries, error texts and the floating-point word: everything that needs no display.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "ScratchFolder.h"
 #include "platform/Platform.h"
 
 namespace {
 
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/kestrune-platform-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name, const std::string& content) const {
-    std::string full = path_ + "/" + name;
-    std::ofstream(full, std::ios::binary) << content;
-    return full;
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 TEST(FilesTest, FileExistsCountsOnlyFiles) {
-  TempFolder folder;
-  std::string file = folder.File("a.lua", "x");
+  testfs::ScratchFolder folder("kestrune-platform-");
+  std::string file = folder.Write("a.lua", "x");
   EXPECT_TRUE(FileExists(file));
   EXPECT_FALSE(FileExists(folder.Path()));
   EXPECT_FALSE(FileExists(folder.Path() + "/"));
@@ -51,8 +31,8 @@ TEST(FilesTest, LowerCasingTouchesAsciiLettersOnly) {
 }
 
 TEST(FilesTest, ReadingReportsShortReadsAndSize) {
-  TempFolder folder;
-  std::string file = folder.File("data.bin", "0123456789");
+  testfs::ScratchFolder folder("kestrune-platform-");
+  std::string file = folder.Write("data.bin", "0123456789");
   HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -75,7 +55,7 @@ TEST(FilesTest, ReadingReportsShortReadsAndSize) {
 }
 
 TEST(FilesTest, OpeningFailuresCarryCodes) {
-  TempFolder folder;
+  testfs::ScratchFolder folder("kestrune-platform-");
   std::string missing = folder.Path() + "/missing.bmp";
   EXPECT_EQ(CreateFileA(missing.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr),

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "XServer.h"
+#include "PrivateXServer.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "XServer.h"
+#include "PrivateXServer.h"
 #include "platform/Platform.h"
 
 namespace {

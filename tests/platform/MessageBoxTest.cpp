@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "XServer.h"
+#include "PrivateXServer.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "ScratchFolder.h"
 #include "WindowScreen.h"
+#include "platform/Platform.h"
 #include "render/Graph_un.h"
 
 // Records every message box instead of showing it; `OnBox` may act while a box "is open".
@@ -23,16 +23,6 @@ class TBoxRecorder {
   std::function<void()> OnBox;
 };
 
-// A fresh folder for the test's files, removed afterwards.
-class TScratchFolder {
- public:
-  TScratchFolder();
-  ~TScratchFolder();
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-  std::filesystem::path Path;
-};
-
 // A window of the given client size with a screen on it; skipped when there is no display.
 class ScreenTest : public ::testing::Test, protected TWindowScreen {
  protected:
@@ -42,5 +32,5 @@ class ScreenTest : public ::testing::Test, protected TWindowScreen {
   void TearDown() override { CloseScreen(); }
 
   TBoxRecorder Recorder;
-  TScratchFolder Folder;
+  testfs::ScratchFolder Folder{"kestrune-render-"};
 };

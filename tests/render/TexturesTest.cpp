@@ -60,10 +60,6 @@ class TexturesTest : public ScreenTest {
   }
 };
 
-TPattern Flat(TRgb colour) {
-  return [colour](uint32_t, uint32_t) { return colour; };
-}
-
 }  // namespace
 
 TEST_F(TexturesTest, OnlyTheFourEndingsRunALoader) {

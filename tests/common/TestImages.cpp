@@ -1,3 +1,4 @@
+// The image writers of TestImages.h.
 #include "TestImages.h"
 
 #include <algorithm>
@@ -21,6 +22,10 @@ TRgb Distinct(uint32_t x, uint32_t y) {
   return {uint8_t(x * 8 + 3), uint8_t(y * 8 + 5), uint8_t(250 - x * 4 - y * 3)};
 }
 
+TPattern Flat(TRgb colour) {
+  return [colour](uint32_t, uint32_t) { return colour; };
+}
+
 const TRgb QuadrantColours[4] = {{220, 30, 30}, {30, 200, 40}, {20, 40, 210}, {230, 220, 40}};
 
 TRgb Quadrants(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
@@ -35,6 +40,13 @@ void PutU16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
 void PutU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
   PutU16(bytes, offset, uint16_t(value));
   PutU16(bytes, offset + 2, uint16_t(value >> 16));
+}
+
+TBmpOptions PaintedBmp() {
+  TBmpOptions options;
+  options.pixelsPerMetre = 2835;
+  options.padding = 0;
+  return options;
 }
 
 std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, const TBmpOptions& options,
@@ -53,6 +65,8 @@ std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, const TBmpOptions& o
   PutU16(bytes, 26, 1);
   PutU16(bytes, 28, 24);
   PutU32(bytes, 34, options.sizeImageZero ? 0 : stride * rows);
+  PutU32(bytes, 38, options.pixelsPerMetre);
+  PutU32(bytes, 42, options.pixelsPerMetre);
   PutU32(bytes, 46, options.colorsUsed);
   for (uint32_t i = 0; i < options.colorsUsed * 4; ++i) bytes[14 + options.infoSize + i] = 0xEE;
   for (uint32_t i = 0; i < options.gap; ++i) bytes[offBits - options.gap + i] = 0xDD;
@@ -65,8 +79,7 @@ std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, const TBmpOptions& o
       row[x * 3 + 1] = c.G;
       row[x * 3 + 2] = c.R;
     }
-    // Padding that is not zero shows when a reader takes it for pixels.
-    for (uint32_t i = uint32_t(width) * 3; i < stride; ++i) row[i] = 0x99;
+    for (uint32_t i = uint32_t(width) * 3; i < stride; ++i) row[i] = options.padding;
   }
   return bytes;
 }
@@ -76,7 +89,7 @@ std::vector<uint8_t> MakeTga(uint16_t width, uint16_t height, const TTgaOptions&
   const uint32_t pixelBytes = options.depth / 8;
   std::vector<uint8_t> bytes(18 + options.idLength, 0);
   bytes[0] = options.idLength;
-  bytes[2] = 2;
+  bytes[2] = options.imageType;
   PutU16(bytes, 12, width);
   PutU16(bytes, 14, height);
   bytes[16] = options.depth;
@@ -97,7 +110,7 @@ std::vector<uint8_t> MakeTga(uint16_t width, uint16_t height, const TTgaOptions&
 }
 
 std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, bool progressive,
-                              const TPattern& pattern) {
+                              const TPattern& pattern, int quality) {
   jpeg_compress_struct info;
   jpeg_error_mgr errors;
   info.err = jpeg_std_error(&errors);
@@ -112,7 +125,7 @@ std::vector<uint8_t> MakeJpeg(uint32_t width, uint32_t height, TJpegKind kind, b
   info.input_components = grey ? 1 : cmyk ? 4 : 3;
   info.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_set_quality(&info, quality, TRUE);
   // The marker is what tells a reader that the inks are stored inverted.
   if (cmyk) info.write_Adobe_marker = kind == TJpegKind::AdobeCmyk;
   if (progressive) jpeg_simple_progression(&info);
@@ -225,18 +238,6 @@ std::vector<uint8_t> MakeFlatPng(uint32_t width, uint32_t height, bool alpha, TR
   deflateEnd(&stream);
 
   return PngFile(width, height, alpha, {}, packed);
-}
-
-TRgb PixelAt(const TImage& image, uint32_t x, uint32_t y) {
-  if (x >= image.Width || y >= image.Height) throw std::out_of_range("pixel outside the image");
-  const uint8_t* p =
-      &image.Pixels.at((image.Height - 1 - y) * image.RowStride() + x * image.BytesPerPixel());
-  return {p[0], p[1], p[2]};
-}
-
-uint8_t AlphaAt(const TImage& image, uint32_t x, uint32_t y) {
-  if (image.Format != TPixelFormat::RGBA) return 255;
-  return image.Pixels.at((image.Height - 1 - y) * image.RowStride() + x * 4 + 3);
 }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -1,6 +1,6 @@
-# shellcheck shell=bash
 # Recipe of scripts/windows-deps: GoogleTest and GoogleMock, static, with lib/cmake/GTest for
 # find_package(GTest), from the googletest package's /usr/src/googletest.
+# shellcheck shell=bash disable=SC2034,SC2154 # settings read and variables set by windows-deps
 packages=(googletest)
 
 build() {

@@ -1,5 +1,5 @@
-# shellcheck shell=bash
 # Recipe of scripts/windows-deps: libjpeg-turbo, static: lib/libjpeg.a, include/j*.h.
+# shellcheck shell=bash disable=SC2034,SC2154 # settings read and variables set by windows-deps
 debian_source=libjpeg-turbo
 linux_package=libjpeg62-turbo-dev
 # The SIMD code needs nasm; without it the portable code is only slower.

@@ -1,7 +1,7 @@
-# shellcheck shell=bash
 # Recipe of scripts/windows-deps: Lua 5.1 compiled as C++, so Lua errors unwind our frames:
 #   bin/Lua51.dll, include/lua5.1/   the library the program loads, and its headers
 #   bin/lib*.dll                     (x86) the compiler's run-time DLLs the two modules share
+# shellcheck shell=bash disable=SC2034,SC2154 # settings read and variables set by windows-deps
 debian_source=lua5.1
 linux_package=liblua5.1-0-dev
 inputs=(scripts/windows-lib.sh packaging/windows/lua_c_api.h packaging/windows/lua_marker.cpp

@@ -1,5 +1,5 @@
-# shellcheck shell=bash
 # Recipe of scripts/windows-deps: libpng, static: lib/libpng16.a, include/png*.h.
+# shellcheck shell=bash disable=SC2034,SC2154 # settings read and variables set by windows-deps
 debian_source=libpng1.6
 linux_package=libpng-dev
 # zlib comes ready-made for mingw-w64 from Debian, in the compiler's own prefix; the static

@@ -11,11 +11,9 @@ set(CMAKE_AR ${KESTRUNE_MINGW_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${KESTRUNE_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_OBJDUMP ${KESTRUNE_MINGW_TRIPLE}-objdump CACHE FILEPATH "")
 
-# The cross-built dependencies live in build-windows/deps/<arch>; any prefix given on the
-# command line is searched as well.
-get_filename_component(_kestrune_deps
-  "${CMAKE_CURRENT_LIST_DIR}/../build-windows/deps/${KESTRUNE_MINGW_ARCH}" ABSOLUTE)
-set(CMAKE_FIND_ROOT_PATH /usr/${KESTRUNE_MINGW_TRIPLE} ${_kestrune_deps} ${CMAKE_PREFIX_PATH})
+# Libraries are found in the compiler's own prefix and in the prefixes of CMAKE_PREFIX_PATH:
+# those of the cross-built libraries, which scripts/windows-deps prints.
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTRUNE_MINGW_TRIPLE} ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,4 +1,4 @@
-/* Replaces setprogdir of Lua's loadlib.c in the program's Lua51.dll (scripts/windows-deps
+/* Replaces setprogdir of Lua's loadlib.c in the program's Lua51.dll (scripts/windows-deps.d/lua.sh
  * splices it in): Lua's own asks for the program's path in a buffer of MAX_PATH bytes and
  * raises when it is longer, which ends luaL_openlibs; under the UTF-8 code page 87 CJK
  * characters are enough. Here the buffer grows until the path fits. It is a userdata, so that

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Util_un.h"
+#include "script/KestruneTable.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
 #include "script/ScriptConsole.h"
@@ -52,6 +53,7 @@ CLua::CLua() {
     luaL_openlibs(L);
     lua_register(L, "print", LuaScript::print);
     lua_register(L, "createTexture", LuaScript::createTexture);
+    RegisterKestruneTable(L, this);
     Root->CreateTable(L, "root");
     lua_pop(L, 1);  // the root's table, which CreateTable leaves pushed
     PrepareProtectedReads(L);

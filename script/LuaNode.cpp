@@ -362,7 +362,8 @@ bool CLuaNode::HasNoHandlerPlainly(lua_State* L, const void* keyTag) {
 }
 
 bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
-                           const std::function<int(lua_State*)>& pushArguments) {
+                           const std::function<int(lua_State*)>& pushArguments,
+                           std::string* report) {
   // The key is the same for every node an event is offered to: build it without allocating.
   static std::string key;
   key.assign("on");
@@ -397,6 +398,6 @@ bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
   };
   // The stack goes back to its height, not to empty: a handler may run a message loop that
   // delivers events while a script function's values are still on the stack.
-  RunProtected(L, offer);
+  RunProtected(L, offer, nullptr, report);
   return found;
 }

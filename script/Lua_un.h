@@ -8,10 +8,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
+#include "script/SceneClock.h"
+#include "script/ScriptConsole.h"
 
 // One picture of a node: a texture, and optionally the part of it to show, in pixels of the
 // size the script declared for that texture.
@@ -69,9 +72,11 @@ class CLuaNode {
   // Calls the node's handler "on" + name as handler(table, X, Y) when it has one.
   bool OfferEvent(LuaBind::lua_State* L, const std::string& name, const TFloatPoint& point);
   // Calls the node's handler "on" + name as handler(table, ...) with the arguments that
-  // `pushArguments` pushes (it returns their count) when it has one; true when it had one.
+  // `pushArguments` pushes (it returns their count) when it has one; true when it had one. An
+  // error is written to standard error, or with `report` given, put there instead.
   bool CallHandler(LuaBind::lua_State* L, const std::string& name,
-                   const std::function<int(LuaBind::lua_State*)>& pushArguments);
+                   const std::function<int(LuaBind::lua_State*)>& pushArguments,
+                   std::string* report = nullptr);
 
   int32_t Depth;
   CLuaNode* Parent;
@@ -185,6 +190,15 @@ class CLua {
   // waits for the call to return.
   void KeyEvent(const std::string& name, const std::string& key, bool repeat);
   void TextEvent(const std::string& text);
+  // The scene's part of a tick, before its frame: the clock goes on by `seconds` (at most
+  // LongestStepSeconds), the timers due at that time run (those made meanwhile wait for the
+  // next tick), the animations move and then call their done functions, and the root's onTick
+  // is called with the step. While a script call is running nothing of this happens and false
+  // is returned: that tick only draws.
+  bool Tick(double seconds);
+
+  // The scene's time, timers, animations and tick interval; `kestrune` works on these.
+  CSceneClock Clock;
 
   LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
   std::string ErrorText;
@@ -209,6 +223,16 @@ class CLua {
   // Tells the nodes the pointer went out of and came into since the last look (none when it
   // is not over the window), stopping after a handler that held something back.
   void LookAtPointer();
+
+  // The steps of Tick.
+  void RunDueTimers();
+  void MoveAnimations();
+  // Runs a call of the tick inside a protected call; an error goes to TickErrors.
+  template <typename Body>
+  void TickCall(Body& body);
+  CRepeatedErrors TickErrors;
+  std::vector<std::pair<int, double>> FieldWrites;  // one animation's, reused every tick
+  std::vector<size_t> Finished;  // positions of the animations that ended in this tick
 
   std::string MissingInterpreter;  // why there is no interpreter, for LoadScript to report
   int EventDepth = 0;              // MouseEvent calls in progress (a handler may loop messages)

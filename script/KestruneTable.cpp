@@ -23,6 +23,13 @@ CLua* UpvalueHost(lua_State* L) {
   return static_cast<CLua*>(lua_touserdata(L, lua_upvalueindex(1)));
 }
 
+// Room for one more, so that nothing can fail once a registry reference is taken for it; grown
+// by doubling like push_back, not one at a time.
+template <typename List>
+void RoomForOne(List& list) {
+  if (list.size() == list.capacity()) list.reserve(list.empty() ? 16 : list.size() * 2);
+}
+
 [[noreturn]] void RaiseArgText(lua_State* L, int position, const char* text) {
   ClearStack(L);
   luaL_argerror(L, position, text);
@@ -45,7 +52,7 @@ int AddTimer(lua_State* L, bool repeat) {
   if (repeat && !(seconds > 0)) RaiseArgText(L, 1, "should be a number of seconds above 0");
   if (!repeat && !(seconds >= 0)) RaiseArgText(L, 1, "should be a number of seconds from 0");
   CSceneClock& clock = UpvalueHost(L)->Clock;
-  clock.Timers.reserve(clock.Timers.size() + 1);  // nothing may fail once the function is held
+  RoomForOne(clock.Timers);
   lua_settop(L, 2);
   const int function = luaL_ref(L, LUA_REGISTRYINDEX);
   ClearStack(L);
@@ -154,7 +161,7 @@ int Animate(lua_State* L) {
     }
     CSceneClock& clock = host->Clock;
     animation.Handle = clock.NewHandle();
-    clock.Animations.reserve(clock.Animations.size() + 1);  // nothing may fail once it is held
+    RoomForOne(clock.Animations);
     lua_settop(L, 6);
     animation.RecordRef = luaL_ref(L, LUA_REGISTRYINDEX);
     ClearStack(L);

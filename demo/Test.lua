@@ -4,7 +4,8 @@
 -- of pictures cut from textures. The program reads those fields on every frame, so moving a node
 -- is just writing to its table. Handlers are fields named "on" + event: onLeftPress,
 -- onLeftRelease, onRightPress, onMouseEnter, onMouseLeave, onWheelUp, ... receive (node, x, y);
--- onKeyPress, onKeyRelease and onTextInput go to the root with the key or the text.
+-- onKeyPress, onKeyRelease and onTextInput go to the root with the key or the text, and so does
+-- onTick with the time since the last tick.
 
 -- Textures: createTexture returns an index. The optional width and height are the units that
 -- picture source rectangles are measured in (here the image's own size in pixels).
@@ -103,6 +104,16 @@ end
 
 function orbit:onLeftPress() step() end
 function moon:onLeftPress() step() end
+
+-- Time: the moon circles the ball with the scene's clock. root:onTick(dt) runs on every tick,
+-- before the frame; kestrune.time() is the scene's time in seconds. Ticks come every 16 ms here
+-- (about 60 frames a second) instead of the usual 55, so the circling is smooth.
+kestrune.setTickInterval(0.016)
+function root:onTick(dt)
+  local angle = kestrune.time() * 2 -- radians: a turn in about three seconds
+  moon.left = 32 + math.cos(angle) * 60
+  moon.top = 32 + math.sin(angle) * 60
+end
 
 -- The wheel turns the pair along too, and so do the arrow keys: keys go to the root, which
 -- decides what they do.

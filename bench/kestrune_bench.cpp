@@ -1,5 +1,6 @@
 // The program's own costs, measured on the real screen and host: a frame at several scene
-// sizes, a pointer event over a large scene, texture loads and script loads.
+// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads and
+// script loads.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -111,6 +112,27 @@ void PointerAfterFrame(benchmark::State& state) {
   for (auto _ : state) host->PointerAfterFrame();
 }
 BENCHMARK(PointerAfterFrame)->Unit(benchmark::kMicrosecond);
+
+// The scene's part of a tick alone, what a scene's time costs beyond its frame: nodes being
+// moved by animations that never end, and repeating timers that all run on every tick; with
+// none of either, the cost a scene that uses none of it pays (the look for the root's onTick).
+void SceneTick(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  const std::string scene = "local animations, timers = " + std::to_string(state.range(0)) + ", " +
+                            std::to_string(state.range(1)) + R"(
+    for i = 1, animations do
+      local node = root.createNode{left = i % 800, top = i % 600, width = 8, height = 8}
+      kestrune.animate(node, 1e9, {left = 800 - i % 800, top = 600 - i % 600})
+    end
+    local runs = 0
+    for i = 1, timers do kestrune.every(0.001, function() runs = runs + 1 end) end
+  )";
+  LuaBind::luaL_dostring(host->LuaState, scene.c_str());
+  for (auto _ : state) host->Tick(0.016);
+  state.counters["animations"] = static_cast<double>(host->Clock.Animations.size());
+  state.counters["timers"] = static_cast<double>(host->Clock.Timers.size());
+}
+BENCHMARK(SceneTick)->Args({0, 0})->Args({1000, 100})->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void AddTextureLarge(benchmark::State& state, std::string (*write)()) {
   std::string path = write();

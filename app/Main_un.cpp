@@ -3,8 +3,6 @@
 // host.
 #include "app/Main_un.h"
 
-#include <algorithm>
-
 #include "app/Scene.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -45,7 +43,7 @@ TMain::~TMain() {
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
   StartScene(*this);
-  LastSceneTick = std::chrono::steady_clock::now();
+  SceneStarted();
   Timer1.SetEnabled(true);
 }
 
@@ -64,10 +62,10 @@ void TMain::Timer1Timer() {
   // A failed creation leaves the timer disabled, but a half-made pair must still never be used.
   if (GLScreen == nullptr || LuaHost == nullptr) return;
   // The time since the last tick that ran the scene: while a call waits for its message box,
-  // ticks only draw and the scene's time stands still.
+  // ticks only draw and the scene's time stands still. The host caps what it takes of it.
   const auto now = std::chrono::steady_clock::now();
   const std::chrono::duration<double> elapsed = now - LastSceneTick;
-  if (LuaHost->Tick(std::min(elapsed.count(), LongestStepSeconds))) LastSceneTick = now;
+  if (LuaHost->Tick(elapsed.count())) LastSceneTick = now;
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
   GLScreen->EndFrame();
@@ -84,6 +82,10 @@ void TMain::SetTickInterval(unsigned ms) {
     Timer1.SetEnabled(false);
     Timer1.SetEnabled(true);
   }
+}
+
+void TMain::SceneStarted() {
+  LastSceneTick = std::chrono::steady_clock::now();
 }
 
 std::string MouseEventName(TMouseButton button, const char* action) {

@@ -32,6 +32,8 @@ class TMain : public TForm {
   void Timer1Timer();
   // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
   void SetTickInterval(unsigned ms);
+  // A scene has just been started: its first tick's time counts from now.
+  void SceneStarted();
 
  private:
   void MouseEvent(TMouseButton button, const char* action, int x, int y);

@@ -104,6 +104,7 @@ void ReloadScene() {
   // A scene starts at time 0 with no timers (a new host) and at the usual pace.
   Main->SetTickInterval(DefaultTickMs);
   StartScene(*Main);
+  Main->SceneStarted();
 }
 
 }  // namespace

@@ -190,8 +190,8 @@ class CLua {
   // waits for the call to return.
   void KeyEvent(const std::string& name, const std::string& key, bool repeat);
   void TextEvent(const std::string& text);
-  // The scene's part of a tick, before its frame: the clock goes on by `seconds` (at most
-  // LongestStepSeconds), the timers due at that time run (those made meanwhile wait for the
+  // The scene's part of a tick, before its frame: the clock goes on by `seconds` (capped, see
+  // CSceneClock::Advance), the timers due at that time run (those made meanwhile wait for the
   // next tick), the animations move and then call their done functions, and the root's onTick
   // is called with the step. While a script call is running nothing of this happens and false
   // is returned: that tick only draws.

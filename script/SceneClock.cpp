@@ -31,7 +31,8 @@ double Eased(TEasing easing, double p) {
 }
 
 int64_t CSceneClock::Advance(double seconds) {
-  const int64_t step = MicrosOf(std::min(seconds, LongestStepSeconds));
+  const double longest = std::max(LongestStepSeconds, TickMs / 1000.0);
+  const int64_t step = MicrosOf(std::min(seconds, longest));
   Micros += step;
   return step;
 }

@@ -11,8 +11,9 @@
 constexpr unsigned DefaultTickMs = 55;
 constexpr unsigned ShortestTickMs = 10;
 constexpr unsigned LongestTickMs = 1000;
-// The most time one tick hands the scene: a long stall (a dragged window, a message box) must
-// not make animations jump.
+// The most time one tick hands the scene, unless its tick interval is longer: a long stall (a
+// dragged window, a message box) must not make animations jump, while a scene that asked for
+// slower ticks must still have its time keep pace.
 constexpr double LongestStepSeconds = 0.25;
 
 // Seconds as the clock's whole microseconds; negative, NaN and unreasonably long times are
@@ -59,7 +60,8 @@ class CSceneClock {
   // Scene time in µs: the sum of the steps handed to Advance.
   int64_t Now() const { return Micros; }
   double Seconds() const { return static_cast<double>(Micros) / 1e6; }
-  // Adds one tick's time, capped at LongestStepSeconds; returns the step taken, in µs.
+  // Adds one tick's time, capped at LongestStepSeconds or the tick interval, whichever is
+  // longer; returns the step taken, in µs.
   int64_t Advance(double seconds);
 
   uint64_t NewHandle() { return ++LastHandle; }

@@ -148,6 +148,9 @@ TEST_F(SceneTimeTest, TheTickIntervalIsWholeMillisecondsFromTenToAThousand) {
             "test:1: bad argument #1 to 'getTickInterval' (should not be passed)");
   EXPECT_EQ(asked, 1000u);
   EXPECT_EQ(Number("return kestrune.getTickInterval()"), 1);
+  // Ticks a second apart each hand the scene their second: only stalls beyond that are cut.
+  Host->Tick(3.0);
+  EXPECT_EQ(Number("return kestrune.time()"), 1);
   SceneWindow.SetTickInterval = nullptr;
   // The other functions check their arguments the same way.
   EXPECT_EQ(Run("kestrune.every(0, print)"),

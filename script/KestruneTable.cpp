@@ -1,6 +1,7 @@
 // The functions of the `kestrune` table and their registration.
 #include "script/KestruneTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
+using LuaScript::ArgPattern;
 using LuaScript::ArgsMatch;
 using LuaScript::ClearStack;
 using LuaScript::Guarded;
@@ -195,6 +197,176 @@ int GetTickInterval(lua_State* L) {
   });
 }
 
+// The node whose table is the first argument, the only one or followed by `more`. A removed
+// node's table gives null unless `removedIsError`.
+CLuaNode* NodeArg(lua_State* L, ArgPattern more, bool removedIsError = false) {
+  std::vector<int> pattern{LUA_TTABLE};
+  pattern.insert(pattern.end(), more.begin(), more.end());
+  bool match = lua_gettop(L) == static_cast<int>(pattern.size());
+  for (size_t i = 0; match && i < pattern.size(); ++i)
+    match = lua_type(L, static_cast<int>(i) + 1) == pattern[i];
+  if (!match) {
+    // The argument error for the first argument that breaks the pattern, or the first beyond.
+    const int top = lua_gettop(L);
+    for (size_t i = 0; i < pattern.size(); ++i) {
+      const int position = static_cast<int>(i) + 1;
+      if (position > top || lua_type(L, position) != pattern[i]) {
+        const std::string text =
+            std::string("should be a ") + AnsiLowerCase(lua_typename(L, pattern[i]));
+        RaiseArgText(L, position, text.c_str());
+      }
+    }
+    RaiseArgText(L, static_cast<int>(pattern.size()) + 1, "should not be passed");
+  }
+  const TNodeCell* cell = NodeCellOfTable(L, 1);
+  if (cell == nullptr) RaiseArgText(L, 1, "should be a node's table");
+  if (cell->Node == nullptr && removedIsError) RaiseArgText(L, 1, "should be a node not removed");
+  return cell->Node;
+}
+
+int Remove(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {}, true);
+    if (node->Parent == nullptr) RaiseArgText(L, 1, "should not be the root");
+    ClearStack(L);
+    UpvalueHost(L)->RemoveNode(node);
+    return 0;
+  });
+}
+
+int SetVisible(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {LUA_TBOOLEAN});
+    const bool visible = lua_toboolean(L, 2) != 0;
+    ClearStack(L);
+    if (node == nullptr || node->Hidden == !visible) return 0;
+    node->Hidden = !visible;
+    if (visible)
+      CLuaNode::StructureChanged();
+    else
+      UpvalueHost(L)->NodeHidden(node);
+    return 0;
+  });
+}
+
+int IsVisible(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {});
+    ClearStack(L);
+    if (node == nullptr) return 0;
+    lua_pushboolean(L, !node->Hidden);
+    return 1;
+  });
+}
+
+// raise and lower: the node to the end or the start of its parent's children, and its table
+// likewise in the parent's `nodes` (raw reads and writes: the list is the program's).
+int Reorder(lua_State* L, bool toEnd) {
+  CLuaNode* node = NodeArg(L, {});
+  if (node == nullptr || node->Parent == nullptr) return ClearStack(L);
+  node->Parent->PushTable(L);  // [node, parent]
+  if (lua_istable(L, 2)) {
+    lua_pushstring(L, "nodes");
+    lua_rawget(L, 2);  // [node, parent, nodes]
+    if (lua_istable(L, 3)) {
+      const int n = static_cast<int>(lua_objlen(L, 3));
+      int at = 0;
+      for (int i = 1; i <= n && at == 0; ++i) {
+        lua_rawgeti(L, 3, i);
+        if (lua_rawequal(L, -1, 1)) at = i;
+        lua_pop(L, 1);
+      }
+      if (at != 0) {
+        const int step = toEnd ? 1 : -1;
+        const int last = toEnd ? n : 1;
+        for (int i = at; i != last; i += step) {
+          lua_rawgeti(L, 3, i + step);
+          lua_rawseti(L, 3, i);
+        }
+        lua_pushvalue(L, 1);
+        lua_rawseti(L, 3, last);
+      }
+    }
+  }
+  ClearStack(L);
+  node->Parent->MoveChild(node, toEnd);
+  return 0;
+}
+
+int Raise(lua_State* L) {
+  return Guarded(L, [L] { return Reorder(L, true); });
+}
+
+int Lower(lua_State* L) {
+  return Guarded(L, [L] { return Reorder(L, false); });
+}
+
+int SetClip(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {LUA_TBOOLEAN});
+    const bool on = lua_toboolean(L, 2) != 0;
+    ClearStack(L);
+    if (node == nullptr || node->Clips == on) return 0;
+    node->Clips = on;
+    CLuaNode::StructureChanged();
+    return 0;
+  });
+}
+
+const char* const ColorText = "should be a colour {r, g, b [, a]} with each from 0 to 1";
+
+// The colour {r, g, b [, a]} at `index` (read raw: a colour table's metatable plays no part).
+void ColorArg(lua_State* L, int index, float color[4]) {
+  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, index, ColorText);
+  color[3] = 1;
+  for (int i = 0; i < 4; ++i) {
+    lua_rawgeti(L, index, i + 1);
+    const bool number = lua_type(L, -1) == LUA_TNUMBER;
+    const lua_Number value = lua_tonumber(L, -1);
+    lua_pop(L, 1);
+    if (i == 3 && !number && lua_objlen(L, index) == 3) break;
+    if (!number || !(value >= 0 && value <= 1)) RaiseArgText(L, index, ColorText);
+    color[i] = static_cast<float>(value);
+  }
+  if (lua_objlen(L, index) > 4) RaiseArgText(L, index, ColorText);
+}
+
+int SetFill(lua_State* L) {
+  return Guarded(L, [L] {
+    const bool clears = lua_gettop(L) == 1 || (lua_gettop(L) == 2 && lua_isnil(L, 2));
+    if (clears) lua_settop(L, 1);
+    CLuaNode* node = NodeArg(L, clears ? ArgPattern{} : ArgPattern{LUA_TTABLE});
+    float color[4];
+    if (!clears) ColorArg(L, 2, color);
+    ClearStack(L);
+    if (node == nullptr) return 0;
+    node->HasFill = !clears;
+    if (!clears) std::copy(color, color + 4, node->Fill);
+    return 0;
+  });
+}
+
+int SetOpacity(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {LUA_TNUMBER});
+    const lua_Number opacity = lua_tonumber(L, 2);
+    if (!(opacity >= 0 && opacity <= 1)) RaiseArgText(L, 2, "should be a number from 0 to 1");
+    ClearStack(L);
+    if (node != nullptr) node->Opacity = static_cast<float>(opacity);
+    return 0;
+  });
+}
+
+int GetOpacity(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {});
+    ClearStack(L);
+    if (node == nullptr) return 0;
+    lua_pushnumber(L, node->Opacity);
+    return 1;
+  });
+}
+
 // The table's functions. Each is a closure over the host: a new one is added here.
 const struct {
   const char* name;
@@ -207,6 +379,15 @@ const struct {
     {"animate", Animate},
     {"setTickInterval", SetTickInterval},
     {"getTickInterval", GetTickInterval},
+    {"remove", Remove},
+    {"setVisible", SetVisible},
+    {"isVisible", IsVisible},
+    {"raise", Raise},
+    {"lower", Lower},
+    {"setClip", SetClip},
+    {"setFill", SetFill},
+    {"setOpacity", SetOpacity},
+    {"getOpacity", GetOpacity},
 };
 
 }  // namespace
@@ -235,12 +416,36 @@ void PushSceneHandle(lua_State* L, uint64_t handle) {
   lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<uintptr_t>(handle)));
 }
 
+namespace {
+
+// The cell of the node whose table is at `table` when `key` is "opacity": the node keeps that
+// field itself, and its table gets no such key.
+const TNodeCell* OpacityCell(lua_State* L, int table, int key) {
+  if (lua_type(L, key) != LUA_TSTRING) return nullptr;
+  size_t length = 0;
+  const char* name = lua_tolstring(L, key, &length);
+  if (length != 7 || std::memcmp(name, "opacity", 7) != 0) return nullptr;
+  return NodeCellOfTable(L, table);
+}
+
+}  // namespace
+
 void ReadAnimatedField(lua_State* L, int table, int key) {
+  if (const TNodeCell* cell = OpacityCell(L, table, key)) {
+    lua_pushnumber(L, cell->Node != nullptr ? cell->Node->Opacity : 0);
+    return;
+  }
   lua_pushvalue(L, key);
   lua_gettable(L, table);
 }
 
 void WriteAnimatedField(lua_State* L, int table, int key, lua_Number value) {
+  if (const TNodeCell* cell = OpacityCell(L, table, key)) {
+    if (cell->Node != nullptr)
+      cell->Node->Opacity =
+          static_cast<float>(std::min<lua_Number>(1, std::max<lua_Number>(0, value)));
+    return;
+  }
   lua_pushvalue(L, key);
   lua_pushnumber(L, value);
   lua_settable(L, table);

@@ -34,6 +34,7 @@ bool CLua::Tick(double seconds) {
       &report);
   if (!report.empty()) TickErrors.Report(report, Clock.Now());
   TickErrors.Flush(Clock.Now());
+  DeleteRemovedNodes();
   return true;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG), a ball (TGA) and a
-round play button with soft edges and a shadow (PNG, with transparency).
+"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG), a ball on a tile
+(TGA), the ball alone and a round play button with soft edges and a shadow (PNG, with
+transparency).
 
 Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP, TGA and
 PNG are written directly; the JPEG is encoded by ImageMagick's convert from a PPM. Run it from the
@@ -172,6 +173,20 @@ def ball():
     return img
 
 
+def ball_cutout():
+    """The ball alone on a transparent ground, its edge smoothed: a cut-out."""
+    size = 64
+    c = (size - 1) / 2
+    shaded = ball()
+    img = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    for y in range(size):
+        for x in range(size):
+            alpha = coverage(math.hypot(x - c, y - c), 29.5)
+            if alpha > 0:
+                img[y][x] = tuple(shaded[y][x]) + (int(round(alpha * 255)),)
+    return img
+
+
 def coverage(distance, radius):
     """How much of a pixel a disc's edge covers, from the distance of its centre: a soft edge
     one pixel wide."""
@@ -232,6 +247,7 @@ def main():
     write_jpeg(os.path.join(out, "backdrop.jpg"), backdrop())
     write_tga(os.path.join(out, "ball.tga"), ball())
     write_png(os.path.join(out, "play.png"), play_buttons())
+    write_png(os.path.join(out, "ball.png"), ball_cutout())
 
 
 if __name__ == "__main__":

@@ -103,6 +103,7 @@ void CGLScreen::BeginFrame() {
   glLoadIdentity();
   // The clear must reach the whole window, whatever the last frame cut its drawing to.
   SetClip(nullptr);
+  UntexturedBound = false;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
@@ -123,7 +124,7 @@ void CGLScreen::SetBlending(bool on) {
   Blending = on;
 }
 
-void CGLScreen::SetClip(const TFloatRect* rect) {
+void CGLScreen::ApplyClip(const TFloatRect* rect) {
   if (rect == nullptr) {
     if (Clipping) glDisable(GL_SCISSOR_TEST);
     Clipping = false;
@@ -178,6 +179,7 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
   const bool faded = opacity < 1;
   SetBlending(texture.HasAlpha || faded);
   glBindTexture(GL_TEXTURE_2D, texture.TextureId);
+  UntexturedBound = false;
   // The texture's colours are premultiplied, so scaling all four by the opacity fades them.
   if (faded) glColor4f(opacity, opacity, opacity, opacity);
   DrawQuad(dest, source);
@@ -188,14 +190,17 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
 void CGLScreen::DrawFill(const TFloatRect& dest, const float color[4], float opacity) {
   const float alpha = color[3] * opacity;
   SetBlending(alpha < 1);
-  // Texture object 0 holds no image, so the quad takes the current colour alone.
-  glBindTexture(GL_TEXTURE_2D, 0);
+  // Texture object 0 holds no image, so the quad takes the current colour alone. A run of
+  // fills binds it once.
+  if (!UntexturedBound) glBindTexture(GL_TEXTURE_2D, 0);
+  UntexturedBound = true;
   glColor4f(color[0] * alpha, color[1] * alpha, color[2] * alpha, alpha);
   DrawQuad(dest, TFloatRect{0, 0, 1, 1});
   glColor4f(1, 1, 1, 1);
 }
 
 int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float height) {
+  UntexturedBound = false;  // the loader binds the new texture
   const int32_t index = int32_t(TextureTable.size());
   TextureTable.emplace_back();
   const std::string path = ResolveDataPath(fileName);

@@ -1,5 +1,6 @@
-// The main window's handlers: creating and freeing the screen and the host, the frame of each
-// tick, and the names under which pointer, wheel and key events reach the host.
+// The main window's handlers: creating and freeing the screen and the host, the scene's time
+// and the frame of each tick, and the names under which pointer, wheel and key events reach the
+// host.
 #include "app/Main_un.h"
 
 #include "app/Scene.h"
@@ -16,7 +17,7 @@ TMain::TMain() {
   BorderStyle = bsSingle;
   Position = poScreenCenter;
   SetCaption("Main");
-  Timer1.Interval = 55;
+  Timer1.Interval = DefaultTickMs;
   Timer1.SetEnabled(false);
   Timer1.OnTimer = [this] { Timer1Timer(); };
   OnCreate = [this] { FormCreate(); };
@@ -31,6 +32,7 @@ TMain::TMain() {
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
+  SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
 }
 
 TMain::~TMain() {
@@ -41,6 +43,7 @@ TMain::~TMain() {
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
   StartScene(*this);
+  SceneStarted();
   Timer1.SetEnabled(true);
 }
 
@@ -58,11 +61,31 @@ void TMain::Timer1Timer() {
   ReloadSceneWhenChanged();
   // A failed creation leaves the timer disabled, but a half-made pair must still never be used.
   if (GLScreen == nullptr || LuaHost == nullptr) return;
+  // The time since the last tick that ran the scene: while a call waits for its message box,
+  // ticks only draw and the scene's time stands still. The host caps what it takes of it.
+  const auto now = std::chrono::steady_clock::now();
+  const std::chrono::duration<double> elapsed = now - LastSceneTick;
+  if (LuaHost->Tick(elapsed.count())) LastSceneTick = now;
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
   GLScreen->EndFrame();
   // Nodes that moved under a still pointer are entered and left by the frame that moved them.
   LuaHost->PointerAfterFrame();
+}
+
+void TMain::SetTickInterval(unsigned ms) {
+  if (Timer1.Interval == ms) return;
+  Timer1.Interval = ms;
+  // Started again, so that the new interval counts from now rather than after the tick already
+  // scheduled; a timer never queues up ticks, whatever its interval.
+  if (Timer1.Enabled()) {
+    Timer1.SetEnabled(false);
+    Timer1.SetEnabled(true);
+  }
+}
+
+void TMain::SceneStarted() {
+  LastSceneTick = std::chrono::steady_clock::now();
 }
 
 std::string MouseEventName(TMouseButton button, const char* action) {

@@ -1,8 +1,9 @@
-// The main window: it owns the screen and the script host, draws a frame on every tick of its
-// 55 ms timer and hands mouse presses and releases, pointer movements, wheel notches and keys to
-// the host as named events.
+// The main window: it owns the screen and the script host, runs the scene and draws a frame on
+// every tick of its timer (55 ms unless the scene asks otherwise) and hands mouse presses and
+// releases, pointer movements, wheel notches and keys to the host as named events.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "platform/Platform.h"
@@ -29,9 +30,16 @@ class TMain : public TForm {
   void FormKeyUp(const std::string& key);
   void FormTextInput(const std::string& text);
   void Timer1Timer();
+  // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
+  void SetTickInterval(unsigned ms);
+  // A scene has just been started: its first tick's time counts from now.
+  void SceneStarted();
 
  private:
   void MouseEvent(TMouseButton button, const char* action, int x, int y);
+
+  // When the last tick that ran the scene (not only drew it) began.
+  std::chrono::steady_clock::time_point LastSceneTick;
 };
 
 extern TMain* Main;

@@ -101,7 +101,10 @@ void ReloadScene() {
   TexturesWatched = 0;
   Watcher->ForgetFiles();
   ReleaseFreeHeap();
+  // A scene starts at time 0 with no timers (a new host) and at the usual pace.
+  Main->SetTickInterval(DefaultTickMs);
   StartScene(*Main);
+  Main->SceneStarted();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The program's own costs, measured on the real screen and host: a frame at several scene
-// sizes, a pointer event over a large scene, texture loads and script loads.
+// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads and
+// script loads.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -111,6 +112,98 @@ void PointerAfterFrame(benchmark::State& state) {
   for (auto _ : state) host->PointerAfterFrame();
 }
 BENCHMARK(PointerAfterFrame)->Unit(benchmark::kMicrosecond);
+
+// The scene's part of a tick alone, what a scene's time costs beyond its frame: nodes being
+// moved by animations that never end, and repeating timers that all run on every tick; with
+// none of either, the cost a scene that uses none of it pays (the look for the root's onTick).
+void SceneTick(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  const std::string scene = "local animations, timers = " + std::to_string(state.range(0)) + ", " +
+                            std::to_string(state.range(1)) + R"(
+    for i = 1, animations do
+      local node = root.createNode{left = i % 800, top = i % 600, width = 8, height = 8}
+      kestrune.animate(node, 1e9, {left = 800 - i % 800, top = 600 - i % 600})
+    end
+    local runs = 0
+    for i = 1, timers do kestrune.every(0.001, function() runs = runs + 1 end) end
+  )";
+  LuaBind::luaL_dostring(host->LuaState, scene.c_str());
+  for (auto _ : state) host->Tick(0.016);
+  state.counters["animations"] = static_cast<double>(host->Clock.Animations.size());
+  state.counters["timers"] = static_cast<double>(host->Clock.Timers.size());
+}
+BENCHMARK(SceneTick)->Args({0, 0})->Args({1000, 100})->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The scene of FrameFilled: the benchmark scene's nodes without pictures, each filled with one
+// of eight colours, and the root at opacity 0.5, so that every quad is blended. The reference's
+// `filled` frame draws the same quads in the same colours.
+void FrameFilled(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  const std::string scene = "dofile('" + bench::SceneLibraryPath() + "')\n" +
+                            "kestrune.setOpacity(root, 0.5)\n" + "scene_build(" +
+                            std::to_string(state.range(0)) + R"(, 8, function(parent, left, top, k)
+      local node = (parent or root).createNode{left = left, top = top, width = 32, height = 32}
+      kestrune.setFill(node, {0.2 + 0.1 * k, 0.9 - 0.1 * k, 0.5})
+      return node
+    end)
+  )";
+  if (LuaBind::luaL_dostring(host->LuaState, scene.c_str()) != 0)
+    std::fprintf(stderr, "scene failed: %s\n", LuaBind::lua_tostring(host->LuaState, -1));
+  for (auto _ : state) DrawFrame(host.get(), true);
+  state.counters["nodes"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(FrameFilled)->Arg(1000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+long StatusKiB(const char* field);
+
+// Nodes made and removed: rounds of 100 panels of 99 children each (10,000 nodes), half the
+// panels taken apart child by child and then removed, the other half removed whole, then a frame
+// (where the host frees them) and a full collection. The counters compare the first round with
+// the last: live host nodes, the interpreter's memory and the resident size.
+void NodeChurn(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  LuaBind::lua_State* L = host->LuaState;
+  LuaBind::luaL_dostring(L, R"(
+    function churn_round()
+      for p = 1, 100 do
+        local panel = root.createNode{left = p, top = p, width = 10, height = 10}
+        for c = 1, 99 do panel.createNode{left = c % 10, top = c % 7, width = 4, height = 4} end
+      end
+      local panels = {}
+      for i, panel in ipairs(root.nodes) do panels[i] = panel end
+      for i, panel in ipairs(panels) do
+        if i % 2 == 1 then
+          while #panel.nodes > 0 do kestrune.remove(panel.nodes[1]) end
+        end
+        kestrune.remove(panel)
+      end
+    end
+  )");
+  auto liveNodes = [&host] {
+    double count = 0;
+    CLuaNode* root = host->Root.get();
+    for (CLuaNode* node = root; node != nullptr; node = node->NextInSubtree(root)) ++count;
+    return count;
+  };
+  const int rounds = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    for (int round = 1; round <= rounds; ++round) {
+      LuaBind::luaL_dostring(L, "churn_round()");
+      DrawFrame(host.get(), false);
+      LuaBind::lua_gc(L, LUA_GCCOLLECT, 0);
+      const double kib =
+          LuaBind::lua_gc(L, LUA_GCCOUNT, 0) + LuaBind::lua_gc(L, LUA_GCCOUNTB, 0) / 1024.0;
+      if (round == 1 || round == rounds) {
+        const char* when = round == 1 ? "_round1" : "_last";
+        state.counters[std::string("nodes") + when] = liveNodes();
+        state.counters[std::string("lua_KiB") + when] = kib;
+        state.counters[std::string("resident_KiB") + when] =
+            static_cast<double>(StatusKiB("VmRSS:"));
+      }
+    }
+  }
+}
+BENCHMARK(NodeChurn)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void AddTextureLarge(benchmark::State& state, std::string (*write)()) {
   std::string path = write();

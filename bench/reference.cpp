@@ -5,9 +5,10 @@
 // immediate-mode quad. Run with the heap never handed back to the kernel, its figures are the
 // limit the program is measured against; run as it is, they show what a bare program pays. With
 // `png` the textures are the RGBA PNG files, premultiplied and clamped, and blending is on for
-// the whole frame.
+// the whole frame. With `filled` no texture is bound: each quad is one of `textures` colours,
+// premultiplied at alpha 0.5, blended.
 //
-// Usage: reference <frames|first|memory> <count> <textures> <frames> [png]
+// Usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]
 //        reference texture <file.bmp|file.jpg|file.png> <loads>
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -183,6 +184,8 @@ float ReadField(lua_State* L, const char* key) {
   return value;
 }
 
+bool g_filled = false;
+
 void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -201,7 +204,12 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
     node.x = left + (node.parent >= 0 ? g_nodes[node.parent].x : 0.0f);
     node.y = top + (node.parent >= 0 ? g_nodes[node.parent].y : 0.0f);
     float x0 = node.x, x1 = node.x + width, y0 = 600 - node.y, y1 = 600 - node.y - height;
-    glBindTexture(GL_TEXTURE_2D, textures[node.texture]);
+    if (g_filled) {
+      const float k = static_cast<float>(node.texture);
+      glColor4f((0.2f + 0.1f * k) * 0.5f, (0.9f - 0.1f * k) * 0.5f, 0.25f, 0.5f);
+    } else {
+      glBindTexture(GL_TEXTURE_2D, textures[node.texture]);
+    }
     glBegin(GL_QUADS);
     glTexCoord2f(0, 1);
     glVertex3f(x0, y0, 0);
@@ -222,7 +230,7 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
 int main(int argc, char** argv) {
   if (argc < 4 || (argc < 5 && std::string(argv[1]) != "texture")) {
     std::fprintf(stderr,
-                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png]\n"
+                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]\n"
                  "       reference texture <file> <loads>\n");
     return 2;
   }
@@ -232,6 +240,7 @@ int main(int argc, char** argv) {
   int textureCount = textureMode ? 0 : std::atoi(argv[3]);
   int frames = textureMode ? std::atoi(argv[3]) : std::atoi(argv[4]);
   const bool png = !textureMode && argc > 5 && std::string(argv[5]) == "png";
+  g_filled = !textureMode && argc > 5 && std::string(argv[5]) == "filled";
 
   if (!Application->Initialize()) return 1;
   TForm* form = new TForm();
@@ -270,12 +279,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  bench::WriteTextures(textureCount, png);
   std::vector<GLuint> textures;
-  for (int k = 1; k <= textureCount; ++k)
+  if (!g_filled) bench::WriteTextures(textureCount, png);
+  for (int k = 1; k <= textureCount && !g_filled; ++k)
     textures.push_back(png ? LoadPng(bench::TexturePath(k, true))
                            : LoadBmp64(bench::TexturePath(k)));
-  if (png) {
+  if (png || g_filled) {
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
   }

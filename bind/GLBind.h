@@ -54,6 +54,7 @@ constexpr GLenum GL_CULL_FACE = 0x0B44;
 constexpr GLenum GL_DEPTH_TEST = 0x0B71;
 constexpr GLenum GL_VIEWPORT = 0x0BA2;
 constexpr GLenum GL_BLEND = 0x0BE2;
+constexpr GLenum GL_SCISSOR_TEST = 0x0C11;
 constexpr GLenum GL_UNPACK_ALIGNMENT = 0x0CF5;
 constexpr GLenum GL_PACK_ALIGNMENT = 0x0D05;
 constexpr GLenum GL_TEXTURE_2D = 0x0DE1;
@@ -103,6 +104,7 @@ typedef void(APIENTRY* glDisable)(GLenum cap);
 typedef void(APIENTRY* glClearColor)(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
 typedef void(APIENTRY* glClear)(GLbitfield mask);
 typedef void(APIENTRY* glViewport)(GLint x, GLint y, GLsizei width, GLsizei height);
+typedef void(APIENTRY* glScissor)(GLint x, GLint y, GLsizei width, GLsizei height);
 typedef void(APIENTRY* glMatrixMode)(GLenum mode);
 typedef void(APIENTRY* glLoadIdentity)();
 typedef void(APIENTRY* glOrtho)(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top,

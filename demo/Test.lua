@@ -4,13 +4,15 @@
 -- of pictures cut from textures. The program reads those fields on every frame, so moving a node
 -- is just writing to its table. Handlers are fields named "on" + event: onLeftPress,
 -- onLeftRelease, onRightPress, onMouseEnter, onMouseLeave, onWheelUp, ... receive (node, x, y);
--- onKeyPress, onKeyRelease and onTextInput go to the root with the key or the text.
+-- onKeyPress, onKeyRelease and onTextInput go to the root with the key or the text, and so does
+-- onTick with the time since the last tick.
 
 -- Textures: createTexture returns an index. The optional width and height are the units that
 -- picture source rectangles are measured in (here the image's own size in pixels).
 local sheet = createTexture("buttons.bmp", 384, 192) -- three buttons: raised, pressed, lit
 local sky = createTexture("backdrop.jpg")            -- the whole image, no source rectangle
-local ball = createTexture("ball.tga", 64, 64)
+local tile = createTexture("ball.tga", 64, 64)       -- the ball on a dark tile
+local ball = createTexture("ball.png", 64, 64)       -- the ball alone, cut out
 local round = createTexture("play.png", 192, 64)     -- a PNG with transparency: cut-outs
 
 -- The root node is the global `root`. Give it the whole window and a backdrop picture.
@@ -92,7 +94,7 @@ orbit.createPicture("ball", ball)
 orbit.setPicture("ball")
 
 local moon = orbit.createNode{ id = "moon", left = 84, top = -20, width = 32, height = 32 }
-moon.createPicture("small", ball, 8, 8, 48, 48) -- the middle of the ball picture
+moon.createPicture("small", ball)
 moon.setPicture("small")
 
 local function step()
@@ -103,6 +105,49 @@ end
 
 function orbit:onLeftPress() step() end
 function moon:onLeftPress() step() end
+
+-- Time: the moon circles the ball with the scene's clock. root:onTick(dt) runs on every tick,
+-- before the frame; kestrune.time() is the scene's time in seconds. Ticks come every 16 ms here
+-- (about 60 frames a second) instead of the usual 55, so the circling is smooth.
+kestrune.setTickInterval(0.016)
+function root:onTick(dt)
+  local angle = kestrune.time() * 2 -- radians: a turn in about three seconds
+  moon.left = 32 + math.cos(angle) * 60
+  moon.top = 32 + math.sin(angle) * 60
+end
+
+-- A panel the play button opens: a filled rectangle with the tiled ball and a close box. It
+-- fades in (its children with it), and fades out and is removed when closed. Fill and opacity
+-- are set through the kestrune table, not as fields of the node.
+local panel
+local function closePanel()
+  if not panel then return end
+  local closing = panel
+  panel = nil
+  kestrune.animate(closing, 0.2, { opacity = 0 }, "in", function() kestrune.remove(closing) end)
+end
+
+local function openPanel()
+  if panel then return end
+  panel = root.createNode{ id = "panel", left = 560, top = 190, width = 200, height = 140 }
+  kestrune.setFill(panel, { 0.08, 0.09, 0.2, 0.85 })
+  local icon = panel.createNode{ left = 20, top = 38, width = 64, height = 64 }
+  icon.createPicture("tile", tile)
+  icon.setPicture("tile")
+  local close = panel.createNode{ id = "close", left = 168, top = 8, width = 24, height = 24 }
+  kestrune.setFill(close, { 0.75, 0.2, 0.2 })
+  function close:onMouseEnter() kestrune.setFill(self, { 0.95, 0.35, 0.3 }) end
+  function close:onMouseLeave() kestrune.setFill(self, { 0.75, 0.2, 0.2 }) end
+  function close:onLeftPress() closePanel() end
+  kestrune.setOpacity(panel, 0)
+  kestrune.animate(panel, 0.3, { opacity = 1 }, "out")
+end
+
+local pressPlay = play.onLeftPress
+function play:onLeftPress(x, y)
+  pressPlay(self, x, y)
+  if panel then closePanel() else openPanel() end
+end
 
 -- The wheel turns the pair along too, and so do the arrow keys: keys go to the root, which
 -- decides what they do.

@@ -2,6 +2,7 @@
 // table.
 #include "render/Graph_un.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/Util_un.h"
@@ -100,11 +101,15 @@ void CGLScreen::BeginFrame() {
   glOrtho(0.0, double(LogicalWidth), 0.0, double(LogicalHeight), -1.0, 1.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+  // The clear must reach the whole window, whatever the last frame cut its drawing to.
+  SetClip(nullptr);
+  UntexturedBound = false;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
 void CGLScreen::EndFrame() {
   SetBlending(false);
+  SetClip(nullptr);
   SwapBuffers(DeviceContext);
 }
 
@@ -119,8 +124,31 @@ void CGLScreen::SetBlending(bool on) {
   Blending = on;
 }
 
-void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
-                            const TFloatRect& source) {
+void CGLScreen::ApplyClip(const TFloatRect* rect) {
+  if (rect == nullptr) {
+    if (Clipping) glDisable(GL_SCISSOR_TEST);
+    Clipping = false;
+    return;
+  }
+  if (Clipping && rect->Left == ClipRect.Left && rect->Top == ClipRect.Top &&
+      rect->Width == ClipRect.Width && rect->Height == ClipRect.Height)
+    return;
+  // The viewport spreads the logical screen over the whole client area; the scissor box counts
+  // device pixels from the bottom left.
+  const double scaleX = double(ClientWidth) / LogicalWidth;
+  const double scaleY = double(ClientHeight) / LogicalHeight;
+  const long left = std::lround(rect->Left * scaleX);
+  const long right = std::lround((rect->Left + rect->Width) * scaleX);
+  const long bottom = std::lround((LogicalHeight - rect->Top - rect->Height) * scaleY);
+  const long top = std::lround((LogicalHeight - rect->Top) * scaleY);
+  glScissor(GLint(left), GLint(bottom), GLsizei(std::max(0L, right - left)),
+            GLsizei(std::max(0L, top - bottom)));
+  if (!Clipping) glEnable(GL_SCISSOR_TEST);
+  Clipping = true;
+  ClipRect = *rect;
+}
+
+void CGLScreen::DrawQuad(const TFloatRect& dest, const TFloatRect& source) {
   // Logical y grows downwards, OpenGL's upwards; texture t = 1 is the image's top row since the
   // loaders hand images over bottom row first.
   const float height = float(LogicalHeight);
@@ -133,8 +161,6 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
   const float topT = 1 - source.Top;
   const float bottomT = 1 - source.Top - source.Height;
 
-  SetBlending(texture.HasAlpha);
-  glBindTexture(GL_TEXTURE_2D, texture.TextureId);
   // Counter-clockwise for positive sizes, so the quad faces the viewer and survives culling.
   glBegin(GL_QUADS);
   glTexCoord2f(leftS, topT);
@@ -148,7 +174,33 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
   glEnd();
 }
 
+void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
+                            const TFloatRect& source, float opacity) {
+  const bool faded = opacity < 1;
+  SetBlending(texture.HasAlpha || faded);
+  glBindTexture(GL_TEXTURE_2D, texture.TextureId);
+  UntexturedBound = false;
+  // The texture's colours are premultiplied, so scaling all four by the opacity fades them.
+  if (faded) glColor4f(opacity, opacity, opacity, opacity);
+  DrawQuad(dest, source);
+  // Pictures without an image draw in the current colour: it is white for them again.
+  if (faded) glColor4f(1, 1, 1, 1);
+}
+
+void CGLScreen::DrawFill(const TFloatRect& dest, const float color[4], float opacity) {
+  const float alpha = color[3] * opacity;
+  SetBlending(alpha < 1);
+  // Texture object 0 holds no image, so the quad takes the current colour alone. A run of
+  // fills binds it once.
+  if (!UntexturedBound) glBindTexture(GL_TEXTURE_2D, 0);
+  UntexturedBound = true;
+  glColor4f(color[0] * alpha, color[1] * alpha, color[2] * alpha, alpha);
+  DrawQuad(dest, TFloatRect{0, 0, 1, 1});
+  glColor4f(1, 1, 1, 1);
+}
+
 int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float height) {
+  UntexturedBound = false;  // the loader binds the new texture
   const int32_t index = int32_t(TextureTable.size());
   TextureTable.emplace_back();
   const std::string path = ResolveDataPath(fileName);

@@ -54,7 +54,16 @@ class CGLScreen {
   void UpdateClientSize();
   void BeginFrame();
   void EndFrame();
-  void DrawPicture(const TGLTexture& texture, const TFloatRect& dest, const TFloatRect& source);
+  // Below an opacity of 1 the picture is blended, its premultiplied colour scaled by it.
+  void DrawPicture(const TGLTexture& texture, const TFloatRect& dest, const TFloatRect& source,
+                   float opacity = 1);
+  // The rectangle in one colour, {r, g, b, a} from 0 to 1, its alpha scaled by `opacity`.
+  void DrawFill(const TFloatRect& dest, const float color[4], float opacity);
+  // What is drawn from now on is cut to the logical rectangle (scissor in device pixels), or,
+  // with null, not cut. A scene without clipping nodes pays only the test here.
+  void SetClip(const TFloatRect* rect) {
+    if (rect != nullptr || Clipping) ApplyClip(rect);
+  }
   // Loads the file as the table's next texture and returns its index. A name that is not found,
   // or whose ending no loader takes, gives an empty texture and a line on standard error.
   int32_t AddTexture(const std::string& fileName, float width, float height);
@@ -77,7 +86,12 @@ class CGLScreen {
 
  private:
   void SetBlending(bool on);
+  void ApplyClip(const TFloatRect* rect);
+  void DrawQuad(const TFloatRect& dest, const TFloatRect& source);
   bool Blending = false;  // GL_BLEND as last set
+  bool Clipping = false;  // GL_SCISSOR_TEST as last set
+  bool UntexturedBound = false;  // texture object 0 is bound since the last fill
+  TFloatRect ClipRect{0, 0, 0, 0};
 };
 
 // The program's screen, while the main window has one: the window makes and frees it, and the

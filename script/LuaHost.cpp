@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Util_un.h"
+#include "script/KestruneTable.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
 #include "script/ScriptConsole.h"
@@ -52,6 +53,7 @@ CLua::CLua() {
     luaL_openlibs(L);
     lua_register(L, "print", LuaScript::print);
     lua_register(L, "createTexture", LuaScript::createTexture);
+    RegisterKestruneTable(L, this);
     Root->CreateTable(L, "root");
     lua_pop(L, 1);  // the root's table, which CreateTable leaves pushed
     PrepareProtectedReads(L);
@@ -209,6 +211,7 @@ bool CLua::RunScript(const std::string& fileName) {
   // Whatever the chunk returned is of no use, and would pile up with every run.
   lua_settop(LuaState, base);
   ErrorText.clear();
+  DeleteRemovedNodes();
   return true;
 }
 
@@ -226,26 +229,110 @@ bool CLua::ScriptRunning() const {
 void CLua::DrawNodes() {
   if (LuaState == nullptr) return;
   Root->Draw(LuaState);
+  DeleteRemovedNodes();
+}
+
+namespace {
+
+// Takes the value at `index` out of the list at `list` (raw reads and writes of the slots it
+// has, so nothing can raise), the later ones closing up. Searched from the end, where a scene
+// that removes its newest nodes first finds them at once.
+void TakeOutOfList(lua_State* L, int list, int index) {
+  const int n = static_cast<int>(lua_objlen(L, list));
+  for (int i = n; i >= 1; --i) {
+    lua_rawgeti(L, list, i);
+    const bool found = lua_rawequal(L, -1, index) != 0;
+    lua_pop(L, 1);
+    if (!found) continue;
+    for (int j = i; j < n; ++j) {
+      lua_rawgeti(L, list, j + 1);
+      lua_rawseti(L, list, j);
+    }
+    lua_pushnil(L);
+    lua_rawseti(L, list, n);
+    return;
+  }
+}
+
+}  // namespace
+
+void CLua::RemoveNode(CLuaNode* node) {
+  lua_State* L = LuaState;
+  const int base = lua_gettop(L);
+  node->PushTable(L);
+  const int table = lua_gettop(L);
+  node->Parent->PushTable(L);
+  if (lua_istable(L, -1)) {
+    lua_pushstring(L, "nodes");
+    lua_rawget(L, -2);
+    if (lua_istable(L, -1)) TakeOutOfList(L, lua_gettop(L), table);
+  }
+  lua_settop(L, base);
+
+  for (CLuaNode* gone = node; gone != nullptr; gone = gone->NextInSubtree(node)) {
+    gone->Removed = true;
+    gone->UnderPointer = false;
+    if (gone->Cell != nullptr) gone->Cell->Node = nullptr;
+    gone->Cell = nullptr;
+    if (gone->TableRef != LUA_NOREF) lua_unref(L, gone->TableRef);
+    gone->TableRef = LUA_NOREF;
+  }
+  // Told nothing more: a removed node under the pointer hears no MouseLeave.
+  UnderPointer.erase(std::remove_if(UnderPointer.begin(), UnderPointer.end(),
+                                    [](const CLuaNode* n) { return n->Removed; }),
+                     UnderPointer.end());
+  CLuaNode::StructureChanged();
+  RemovalPending = true;
+}
+
+void CLua::NodeHidden(CLuaNode* node) {
+  CLuaNode::StructureChanged();
+  for (const CLuaNode* under : UnderPointer) {
+    for (const CLuaNode* up = under; up != nullptr; up = up->Parent) {
+      if (up != node) continue;
+      // The look after the call finds them no longer hit.
+      HeldBack = true;
+      return;
+    }
+  }
+}
+
+void CLua::DeleteRemovedNodes() {
+  // Any of these may be walking the tree or holding a list of nodes.
+  if (!RemovalPending || LuaState == nullptr || ScriptRunning() || EventDepth > 0 || CatchingUp ||
+      Root->IsDrawing())
+    return;
+  RemovalPending = false;
+  HitList->Clear();
+  HitList->Items.assign(1, nullptr);
+  PointerHits.Clear();
+  PointerHits.Items.assign(1, nullptr);
+  Root->DropLayout();
+  Root->DeleteRemoved();
 }
 
 void CLua::MouseEvent(const TFloatPoint& point, const std::string& name) {
   if (LuaState == nullptr) return;
-  // A handler may run a message loop (a loader's message box) that delivers further presses;
-  // those get a list of their own so this one's is not refilled under it.
-  CLuaNodeList nested;
-  CLuaNodeList& list = EventDepth == 0 ? *HitList : nested;
-  struct DepthGuard {
-    int& depth;
-    explicit DepthGuard(int& d) : depth(d) { ++depth; }
-    ~DepthGuard() { --depth; }
-  } guard(EventDepth);
+  {
+    // A handler may run a message loop (a loader's message box) that delivers further presses;
+    // those get a list of their own so this one's is not refilled under it.
+    CLuaNodeList nested;
+    CLuaNodeList& list = EventDepth == 0 ? *HitList : nested;
+    struct DepthGuard {
+      int& depth;
+      explicit DepthGuard(int& d) : depth(d) { ++depth; }
+      ~DepthGuard() { --depth; }
+    } guard(EventDepth);
 
-  list.Clear();
-  Root->CollectHits(point, list);
-  list.SortByDepth();
-  for (int32_t i = 0; i < list.Count; ++i)
-    if (list.Items[i]->OfferEvent(LuaState, name, point)) break;
-  CatchUpAfterCall();
+    list.Clear();
+    Root->CollectHits(point, list);
+    list.SortByDepth();
+    // A node removed or hidden by an earlier handler of this event hears no more of it.
+    for (int32_t i = 0; i < list.Count; ++i)
+      if (list.Items[i]->Shown() && list.Items[i]->OfferEvent(LuaState, name, point)) break;
+    CatchUpAfterCall();
+  }
+  DeleteRemovedNodes();
 }
 
 void CLua::WheelEvent(const TFloatPoint& point, const std::string& name) {
@@ -305,6 +392,8 @@ void CLua::LookAtPointer() {
   // leave is; the rest of the look waits for the next when a handler held something back.
   bool whole = true;
   for (CLuaNode* node : leaving) {
+    // Removed by an earlier handler of this look: it hears nothing more.
+    if (node->Removed) continue;
     node->UnderPointer = false;
     node->OfferEvent(LuaState, "MouseLeave", at);
     if (HeldBack) {
@@ -313,12 +402,16 @@ void CLua::LookAtPointer() {
     }
   }
   for (size_t i = 0; whole && i < entering.size(); ++i) {
+    // Removed or hidden by an earlier handler of this look (a parent's enter, say).
+    if (!entering[i]->Shown()) continue;
     entering[i]->UnderPointer = true;
     entering[i]->OfferEvent(LuaState, "MouseEnter", at);
     if (HeldBack) whole = false;
   }
   if (whole) {
-    UnderPointer.assign(PointerHits.Items.begin(), PointerHits.Items.begin() + PointerHits.Count);
+    UnderPointer.clear();
+    for (int32_t i = 0; i < PointerHits.Count; ++i)
+      if (PointerHits.Items[i]->UnderPointer) UnderPointer.push_back(PointerHits.Items[i]);
     return;
   }
   std::vector<CLuaNode*> told;
@@ -357,6 +450,7 @@ void CLua::PointerAfterFrame() {
   // Without the pointer over the window nothing is under it, and nothing changes, unless a call
   // held something back.
   if (PointerIn || HeldBack) CatchUp();
+  DeleteRemovedNodes();
 }
 
 bool CLua::KeyHeldBack(const std::string& name, const std::string& key, bool repeat) {
@@ -390,6 +484,7 @@ void CLua::KeyEvent(const std::string& name, const std::string& key, bool repeat
     return 2;
   });
   CatchUpAfterCall();
+  DeleteRemovedNodes();
 }
 
 void CLua::TextEvent(const std::string& text) {
@@ -400,4 +495,5 @@ void CLua::TextEvent(const std::string& text) {
     return 1;
   });
   CatchUpAfterCall();
+  DeleteRemovedNodes();
 }

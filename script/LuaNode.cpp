@@ -1,5 +1,7 @@
 // A scene node: its table, its pictures, reading its attributes and drawing it each frame, and
 // finding the nodes under a point and calling their handlers.
+#include <algorithm>
+#include <cstddef>
 #include <map>
 
 #include "render/Graph_un.h"
@@ -10,6 +12,45 @@
 
 using namespace LuaBind;
 
+namespace {
+
+// The registry key of the index of node tables.
+char NodeCellsKey;
+
+// Pushes the index of node tables (weak keys: it keeps no table alive), making it on first use.
+void PushNodeCells(lua_State* L) {
+  lua_pushlightuserdata(L, &NodeCellsKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  if (lua_istable(L, -1)) return;
+  lua_pop(L, 1);
+  lua_newtable(L);
+  lua_newtable(L);
+  lua_pushstring(L, "k");
+  lua_setfield(L, -2, "__mode");
+  lua_setmetatable(L, -2);
+  lua_pushlightuserdata(L, &NodeCellsKey);
+  lua_pushvalue(L, -2);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+}  // namespace
+
+TNodeCell* NodeCellOfTable(lua_State* L, int index) {
+  if (!lua_istable(L, index)) return nullptr;
+  if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + 1 + index;
+  lua_pushlightuserdata(L, &NodeCellsKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  TNodeCell* cell = nullptr;
+  if (lua_istable(L, -1)) {
+    lua_pushvalue(L, index);
+    lua_rawget(L, -2);
+    cell = static_cast<TNodeCell*>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  return cell;
+}
+
 CLuaNode::CLuaNode(CLuaNode* parent)
     : Depth(parent != nullptr ? parent->Depth + 1 : 0),
       Parent(parent),
@@ -19,6 +60,8 @@ CLuaNode::CLuaNode(CLuaNode* parent)
       ScreenRect{0, 0, 0, 0} {}
 
 CLuaNode::~CLuaNode() {
+  // Cell is not touched: a node still in the tree is deleted after its interpreter closed,
+  // and a removed one let go of its cell when it was removed.
   // The subtree is taken apart from a work list, so every node is deleted without children
   // and a deep chain does not nest destructors.
   std::vector<CLuaNode*> pending;
@@ -73,6 +116,18 @@ int CLuaNode::CreateTable(lua_State* L, const std::string& id) {
   lua_newtable(L);
   lua_settable(L, -3);
 
+  // The functions reach the node through its cell, which removal empties; a table leads to its
+  // cell through the registry's weak-keyed index of node tables.
+  Cell = static_cast<TNodeCell*>(lua_newuserdata(L, sizeof(TNodeCell)));
+  Cell->Node = this;
+  const int cell = lua_gettop(L);
+  const int table = cell - 1;
+  PushNodeCells(L);
+  lua_pushvalue(L, table);
+  lua_pushvalue(L, cell);
+  lua_rawset(L, -3);
+  lua_pop(L, 1);
+
   static const struct {
     const char* name;
     lua_CFunction function;
@@ -83,10 +138,11 @@ int CLuaNode::CreateTable(lua_State* L, const std::string& id) {
   };
   for (const auto& entry : nodeFunctions) {
     lua_pushstring(L, entry.name);
-    lua_pushlightuserdata(L, this);
+    lua_pushvalue(L, cell);
     lua_pushcclosure(L, entry.function, 1);
-    lua_settable(L, -3);
+    lua_settable(L, table);
   }
+  lua_settop(L, table);
 
   TableRef = lua_ref(L, true);
   lua_getref(L, TableRef);
@@ -119,6 +175,44 @@ std::string CLuaNode::GetStringField(lua_State* L, const std::string& key) {
 
 CLuaNode* CLuaNode::NextInSubtree(CLuaNode* top) {
   if (!Children.empty()) return Children.front();
+  return AfterSubtree(top);
+}
+
+CLuaNode* CLuaNode::NextShown(CLuaNode* top, bool descend) {
+  CLuaNode* node = descend ? NextInSubtree(top) : AfterSubtree(top);
+  while (node != nullptr && !node->Shown()) node = node->AfterSubtree(top);
+  return node;
+}
+
+void CLuaNode::MoveChild(CLuaNode* child, bool toEnd) {
+  Children.erase(Children.begin() + static_cast<std::ptrdiff_t>(child->ChildIndex));
+  if (toEnd)
+    Children.push_back(child);
+  else
+    Children.insert(Children.begin(), child);
+  for (size_t i = 0; i < Children.size(); ++i) Children[i]->ChildIndex = i;
+  StructureChanged();
+}
+
+void CLuaNode::DeleteRemoved() {
+  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
+    std::vector<CLuaNode*>& children = node->Children;
+    size_t kept = 0;
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (children[i]->Removed) {
+        delete children[i];
+        continue;
+      }
+      children[i]->ChildIndex = kept;
+      children[kept++] = children[i];
+    }
+    children.resize(kept);
+  }
+  StructureChanged();
+}
+
+CLuaNode* CLuaNode::AfterSubtree(CLuaNode* top) {
+  if (this == top) return nullptr;
   CLuaNode* node = this;
   while (node != top && node->Parent != nullptr) {
     CLuaNode* parent = node->Parent;
@@ -135,7 +229,7 @@ CLuaNode* CLuaNode::FindNode(lua_State* L, const std::string& id, bool recursive
   for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this)) {
     for (size_t i = 0; i < node->Children.size(); ++i) {
       CLuaNode* child = node->Children[i];
-      if (child->GetStringField(L, "id") == id) return child;
+      if (!child->Removed && child->GetStringField(L, "id") == id) return child;
     }
     if (!recursive) break;
   }
@@ -172,6 +266,29 @@ namespace {
 
 const char* const AttributeKeys[4] = {"left", "top", "width", "height"};
 
+// The rectangle with a size of at least 0 covering the same area.
+TFloatRect Ordered(const TFloatRect& r) {
+  TFloatRect o = r;
+  if (o.Width < 0) {
+    o.Left += o.Width;
+    o.Width = -o.Width;
+  }
+  if (o.Height < 0) {
+    o.Top += o.Height;
+    o.Height = -o.Height;
+  }
+  return o;
+}
+
+TFloatRect Intersection(const TFloatRect& bound, const TFloatRect& rect) {
+  const TFloatRect r = Ordered(rect);
+  const float left = std::max(bound.Left, r.Left);
+  const float top = std::max(bound.Top, r.Top);
+  const float right = std::min(bound.Left + bound.Width, r.Left + r.Width);
+  const float bottom = std::min(bound.Top + bound.Height, r.Top + r.Height);
+  return TFloatRect{left, top, std::max(0.0f, right - left), std::max(0.0f, bottom - top)};
+}
+
 }  // namespace
 
 void CLuaNode::ReadAttributes(lua_State* L, int& field, float values[4]) {
@@ -204,14 +321,27 @@ TFloatRect CLuaNode::ReadRect(lua_State* L) {
 void CLuaNode::Place(const float values[4]) {
   Rect = TFloatRect{values[0], values[1], values[2], values[3]};
   if (Parent != nullptr) {
-    const TFloatRect& outer = Parent->ScreenRect;
+    const CLuaNode& parent = *Parent;
+    const TFloatRect& outer = parent.ScreenRect;
     ScreenRect = TFloatRect{outer.Left + Rect.Left, outer.Top + Rect.Top, Rect.Width, Rect.Height};
+    DrawnOpacity = parent.DrawnOpacity * Opacity;
+    Bounded = parent.Bounded || parent.Clips;
+    if (parent.Clips)
+      Bound = parent.Bounded ? Intersection(parent.Bound, outer) : Ordered(outer);
+    else if (Bounded)
+      Bound = parent.Bound;
   } else {
     ScreenRect = Rect;
+    DrawnOpacity = Opacity;
+    Bounded = false;
   }
 
+  if (GLScreen == nullptr || !(DrawnOpacity > 0)) return;
   const TLuaNodePicture* picture = GetCurrentPicture();
-  if (picture == nullptr || GLScreen == nullptr) return;
+  if (picture == nullptr && !HasFill) return;
+  GLScreen->SetClip(Bounded ? &Bound : nullptr);
+  if (HasFill) GLScreen->DrawFill(ScreenRect, Fill, DrawnOpacity);
+  if (picture == nullptr) return;
   // An index that names no texture draws nothing; the children still draw.
   const TGLTexture* texture = GLScreen->GetTexture(picture->TextureIndex);
   if (texture == nullptr) return;
@@ -221,7 +351,7 @@ void CLuaNode::Place(const float values[4]) {
         picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
         picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
   }
-  GLScreen->DrawPicture(*texture, ScreenRect, source);
+  GLScreen->DrawPicture(*texture, ScreenRect, source, DrawnOpacity);
 }
 
 struct CLuaNode::TFrameWalk {
@@ -236,8 +366,10 @@ struct CLuaNode::TFrameWalk {
 void CLuaNode::AdvanceWalk(TFrameWalk& walk) {
   CLuaNode* node = walk.Node;
   walk.Field = 0;
+  // A node its own read removed or hid takes its subtree with it.
+  const bool descend = node->Shown();
   if (walk.List == nullptr) {
-    walk.Node = node->NextInSubtree(walk.Top);
+    walk.Node = node->NextShown(walk.Top, descend);
     return;
   }
   TLayout& layout = *walk.List;
@@ -247,7 +379,7 @@ void CLuaNode::AdvanceWalk(TFrameWalk& walk) {
     // list is made again next time.
     layout.Valid = false;
     walk.List = nullptr;
-    walk.Node = node->NextInSubtree(walk.Top);
+    walk.Node = node->NextShown(walk.Top, descend);
     return;
   }
   ++walk.Index;
@@ -258,7 +390,7 @@ void CLuaNode::Walk(lua_State* L, TFrameWalk& walk) {
   auto step = [&walk](lua_State* state) {
     while (walk.Node != nullptr) {
       walk.Node->ReadAttributes(state, walk.Field, walk.Values);
-      walk.Node->Place(walk.Values);
+      if (walk.Node->Shown()) walk.Node->Place(walk.Values);
       AdvanceWalk(walk);
     }
   };
@@ -276,7 +408,7 @@ void CLuaNode::Walk(lua_State* L, TFrameWalk& walk) {
 
 void CLuaNode::Draw(lua_State* L) {
   ++DrawCount;
-  TFrameWalk walk{this, nullptr, 0, this, 0, {0, 0, 0, 0}};
+  TFrameWalk walk{this, nullptr, 0, Shown() ? this : nullptr, 0, {0, 0, 0, 0}};
   // A metamethod may run a message loop whose tick draws again: that inner frame walks the
   // tree and leaves the outer one's list alone.
   if (Drawing) {
@@ -293,7 +425,7 @@ void CLuaNode::Draw(lua_State* L) {
   TLayout& layout = *Layout;
   if (!layout.Valid || layout.Structure != StructureVersion) {
     layout.Nodes.clear();
-    for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this))
+    for (CLuaNode* node = Shown() ? this : nullptr; node != nullptr; node = node->NextShown(this))
       layout.Nodes.push_back(node);
     layout.Rects.resize(layout.Nodes.size());
     layout.Structure = StructureVersion;
@@ -317,11 +449,16 @@ void CLuaNode::CollectHits(const TFloatPoint& point, CLuaNodeList& list) {
       Layout->DrawStamp == DrawCount && !Drawing) {
     const TFloatRect* rects = Layout->Rects.data();
     for (size_t i = 0, n = Layout->Rects.size(); i < n; ++i)
-      if (hit(rects[i])) list.Push(Layout->Nodes[i]);
+      if (hit(rects[i]) && Layout->Nodes[i]->InsideBound(point)) list.Push(Layout->Nodes[i]);
     return;
   }
-  for (CLuaNode* node = this; node != nullptr; node = node->NextInSubtree(this))
-    if (hit(node->ScreenRect)) list.Push(node);
+  for (CLuaNode* node = Shown() ? this : nullptr; node != nullptr; node = node->NextShown(this))
+    if (hit(node->ScreenRect) && node->InsideBound(point)) list.Push(node);
+}
+
+bool CLuaNode::InsideBound(const TFloatPoint& point) const {
+  return !Bounded || (point.X >= Bound.Left && point.X < Bound.Left + Bound.Width &&
+                      point.Y >= Bound.Top && point.Y < Bound.Top + Bound.Height);
 }
 
 bool CLuaNode::OfferEvent(lua_State* L, const std::string& name, const TFloatPoint& point) {
@@ -362,7 +499,8 @@ bool CLuaNode::HasNoHandlerPlainly(lua_State* L, const void* keyTag) {
 }
 
 bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
-                           const std::function<int(lua_State*)>& pushArguments) {
+                           const std::function<int(lua_State*)>& pushArguments,
+                           std::string* report) {
   // The key is the same for every node an event is offered to: build it without allocating.
   static std::string key;
   key.assign("on");
@@ -397,6 +535,6 @@ bool CLuaNode::CallHandler(lua_State* L, const std::string& name,
   };
   // The stack goes back to its height, not to empty: a handler may run a message loop that
   // delivers events while a script function's values are still on the stack.
-  RunProtected(L, offer);
+  RunProtected(L, offer, nullptr, report);
   return found;
 }

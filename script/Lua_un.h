@@ -8,10 +8,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
+#include "script/SceneClock.h"
+#include "script/ScriptConsole.h"
 
 // One picture of a node: a texture, and optionally the part of it to show, in pixels of the
 // size the script declared for that texture.
@@ -29,6 +32,18 @@ struct TLuaFile {
 };
 
 class CLuaNodeList;
+class CLuaNode;
+
+// What a node's functions hold as their upvalue, and what a node table leads to: the node
+// while it is in the tree, null once it was removed. The interpreter owns the memory; the node
+// points back at it while its table is referenced.
+struct TNodeCell {
+  CLuaNode* Node;
+};
+
+// The cell of the node table at `index` (raw reads only, nothing can raise): null for a table
+// that is no node's.
+TNodeCell* NodeCellOfTable(LuaBind::lua_State* L, int index);
 
 // A node of the scene. The host side keeps the structure, the pictures and the rectangles; the
 // script side is the node's Lua table, read afresh every frame.
@@ -64,14 +79,32 @@ class CLuaNode {
   // Lays out and draws this node and its subtree, parents before children.
   void Draw(LuaBind::lua_State* L);
 
+  // Whether the node takes part in frames and hits: not removed and not hidden. Its
+  // ancestors' state is not looked at.
+  bool Shown() const { return !Removed && !Hidden; }
+  bool IsDrawing() const { return Drawing; }
+  // After a change of which nodes are shown, or of their order: the frame's list is made again.
+  static void StructureChanged() { ++StructureVersion; }
+  // Forgets the frame's list, with the nodes it points at.
+  void DropLayout() { Layout.reset(); }
+  // Moves the child to the end (drawn last) or the start of the children.
+  void MoveChild(CLuaNode* child, bool toEnd);
+  // Deletes the removed children of every node of the subtree.
+  void DeleteRemoved();
+  // The next node of `top`'s subtree in pre-order, or null at its end. Trees may be as deep as a
+  // script likes, so they are walked with this instead of recursion.
+  CLuaNode* NextInSubtree(CLuaNode* top);
+
   // Pushes every node of this subtree whose last drawn rectangle holds the point, in pre-order.
   void CollectHits(const TFloatPoint& point, CLuaNodeList& list);
   // Calls the node's handler "on" + name as handler(table, X, Y) when it has one.
   bool OfferEvent(LuaBind::lua_State* L, const std::string& name, const TFloatPoint& point);
   // Calls the node's handler "on" + name as handler(table, ...) with the arguments that
-  // `pushArguments` pushes (it returns their count) when it has one; true when it had one.
+  // `pushArguments` pushes (it returns their count) when it has one; true when it had one. An
+  // error is written to standard error, or with `report` given, put there instead.
   bool CallHandler(LuaBind::lua_State* L, const std::string& name,
-                   const std::function<int(LuaBind::lua_State*)>& pushArguments);
+                   const std::function<int(LuaBind::lua_State*)>& pushArguments,
+                   std::string* report = nullptr);
 
   int32_t Depth;
   CLuaNode* Parent;
@@ -86,10 +119,28 @@ class CLuaNode {
   bool UnderPointer = false;
   uint64_t PointerSeen = 0;
 
+  // State that scenes set through the kestrune table, kept here so that a frame reads nothing
+  // more from the node tables.
+  TNodeCell* Cell = nullptr;
+  bool Removed = false;  // out of the tree; deleted at the host's next safe point
+  bool Hidden = false;
+  bool Clips = false;  // descendants are drawn and hit only inside this node's rectangle
+  bool HasFill = false;
+  float Fill[4] = {0, 0, 0, 0};
+  float Opacity = 1;
+  // What the last frame gave the node: its opacity times its ancestors', and the rectangle its
+  // clipping ancestors leave it (when Bounded).
+  float DrawnOpacity = 1;
+  bool Bounded = false;
+  TFloatRect Bound{0, 0, 0, 0};
+
  private:
-  // The next node of this subtree in pre-order, or null at its end. Trees may be as deep as a
-  // script likes, so they are walked with this instead of recursion.
-  CLuaNode* NextInSubtree(CLuaNode* top);
+  // The next node after this one's subtree, in pre-order within `top`'s.
+  CLuaNode* AfterSubtree(CLuaNode* top);
+  // The same, passing over nodes that are not shown and their subtrees; with `descend` false,
+  // this node's own subtree is passed over too.
+  CLuaNode* NextShown(CLuaNode* top, bool descend = true);
+  bool InsideBound(const TFloatPoint& point) const;
 
   size_t ChildIndex = 0;  // position in Parent->Children
 
@@ -186,6 +237,26 @@ class CLua {
   void KeyEvent(const std::string& name, const std::string& key, bool repeat);
   void TextEvent(const std::string& text);
 
+  // Takes the node and its subtree out of the tree: its table leaves its parent's `nodes`, its
+  // functions and its registry reference are let go of, and nothing tells it of the pointer
+  // again. The host objects stay until a safe point (see DeleteRemovedNodes).
+  void RemoveNode(CLuaNode* node);
+  // A node was hidden: the nodes of its subtree under the pointer are told they left it once
+  // the running call returns.
+  void NodeHidden(CLuaNode* node);
+  // Frees the nodes removed since the last time when no dispatch, frame or tick is running:
+  // until then a loop of one may still hold them.
+  void DeleteRemovedNodes();
+  // The scene's part of a tick, before its frame: the clock goes on by `seconds` (capped, see
+  // CSceneClock::Advance), the timers due at that time run (those made meanwhile wait for the
+  // next tick), the animations move and then call their done functions, and the root's onTick
+  // is called with the step. While a script call is running nothing of this happens and false
+  // is returned: that tick only draws.
+  bool Tick(double seconds);
+
+  // The scene's time, timers, animations and tick interval; `kestrune` works on these.
+  CSceneClock Clock;
+
   LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
   std::string ErrorText;
   std::unique_ptr<CLuaNode> Root;
@@ -210,6 +281,16 @@ class CLua {
   // is not over the window), stopping after a handler that held something back.
   void LookAtPointer();
 
+  // The steps of Tick.
+  void RunDueTimers();
+  void MoveAnimations();
+  // Runs a call of the tick inside a protected call; an error goes to TickErrors.
+  template <typename Body>
+  void TickCall(Body& body);
+  CRepeatedErrors TickErrors;
+  std::vector<std::pair<int, double>> FieldWrites;  // one animation's, reused every tick
+  std::vector<size_t> Finished;  // positions of the animations that ended in this tick
+
   std::string MissingInterpreter;  // why there is no interpreter, for LoadScript to report
   int EventDepth = 0;              // MouseEvent calls in progress (a handler may loop messages)
   bool PointerIn = false;          // the pointer is over the window (or held by the left button)
@@ -221,4 +302,5 @@ class CLua {
   bool CatchingUp = false;
   std::vector<std::string> ReleasesHeld;     // keys the script heard go down, released in a call
   std::multiset<std::string> KeysSwallowed;  // keys that went down in a call, not yet up
+  bool RemovalPending = false;               // removed nodes wait for DeleteRemovedNodes
 };

@@ -47,7 +47,8 @@ void PushRegistryFunction(lua_State* L, const void* key, lua_CFunction function)
   lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
-bool RunProtected(lua_State* L, TProtectedBody body, void* context, std::string* error) {
+bool RunProtected(lua_State* L, TProtectedBody body, void* context, std::string* error,
+                  std::string* report) {
   const int base = lua_gettop(L);
   TCall call{body, context, nullptr};
   PushTracebackHandler(L);
@@ -55,7 +56,10 @@ bool RunProtected(lua_State* L, TProtectedBody body, void* context, std::string*
   lua_pushlightuserdata(L, &call);
   const bool ran = lua_pcall(L, 1, 0, base + 1) == 0;
   if (!ran) {
-    ReportScriptError(L);
+    if (report != nullptr)
+      *report = ScriptErrorReport(L);
+    else
+      ReportScriptError(L);
     if (error != nullptr) *error = ErrorValueText(L, -1);
   }
   lua_settop(L, base);

@@ -20,14 +20,16 @@ using TProtectedBody = void (*)(void* context, LuaBind::lua_State* L);
 // result is false. Either way the stack is back at its height before the call. A C++ exception
 // that leaves `body` is carried past the interpreter and raised again here. Nothing is allocated
 // in the interpreter outside the protected part once PrepareProtectedReads made what it needs.
+// With `report` given, the error and its traceback are put there instead of being written.
 bool RunProtected(LuaBind::lua_State* L, TProtectedBody body, void* context,
-                  std::string* error = nullptr);
+                  std::string* error = nullptr, std::string* report = nullptr);
 
 template <typename Body>
-bool RunProtected(LuaBind::lua_State* L, Body& body, std::string* error = nullptr) {
+bool RunProtected(LuaBind::lua_State* L, Body& body, std::string* error = nullptr,
+                  std::string* report = nullptr) {
   return RunProtected(
       L, [](void* context, LuaBind::lua_State* state) { (*static_cast<Body*>(context))(state); },
-      &body, error);
+      &body, error, report);
 }
 
 // The same through lua_cpcall, for a state where nothing is prepared yet (the host's set-up).

@@ -8,6 +8,8 @@
 struct TSceneWindow {
   // Shows the text as the window's caption (print does). Empty while no window shows a scene.
   std::function<void(const std::string&)> SetCaption;
+  // Makes the window's tick come every `ms` milliseconds (10 to 1000) from the next tick on.
+  std::function<void(unsigned ms)> SetTickInterval;
 };
 
 extern TSceneWindow SceneWindow;

@@ -137,7 +137,7 @@ void PushTracebackHandler(lua_State* L) {
   PushRegistryFunction(L, &HandlerKey, NoteTraceback);
 }
 
-void ReportScriptError(lua_State* L) {
+std::string ScriptErrorReport(lua_State* L) {
   const int top = lua_gettop(L);
   std::string text = ValueText(L, top, true);
   lua_pushlightuserdata(L, &TracebackKey);
@@ -157,5 +157,44 @@ void ReportScriptError(lua_State* L) {
     lua_pushnil(L);
     lua_rawset(L, LUA_REGISTRYINDEX);
   }
-  WriteErrorLine(text);
+  return text;
+}
+
+void ReportScriptError(lua_State* L) {
+  WriteErrorLine(ScriptErrorReport(L));
+}
+
+namespace {
+
+// How often a repeating error's count is written, in µs of scene time.
+constexpr int64_t kRepeatCountEvery = 5000000;
+// How many different errors are told apart.
+constexpr size_t kErrorsKept = 16;
+
+}  // namespace
+
+void CRepeatedErrors::Report(const std::string& report, int64_t now) {
+  for (size_t i = 0; i < Seen.size(); ++i) {
+    if (Seen[i].Report != report) continue;
+    TSeen seen = std::move(Seen[i]);
+    Seen.erase(Seen.begin() + static_cast<std::ptrdiff_t>(i));
+    ++seen.Repeats;
+    Seen.push_back(std::move(seen));
+    Flush(now);
+    return;
+  }
+  WriteErrorLine(report);
+  if (Seen.size() >= kErrorsKept) Seen.erase(Seen.begin());
+  Seen.push_back(TSeen{report, now, 0});
+}
+
+void CRepeatedErrors::Flush(int64_t now) {
+  for (TSeen& seen : Seen) {
+    if (seen.Repeats == 0 || now - seen.WrittenAt < kRepeatCountEvery) continue;
+    const std::string::size_type end = seen.Report.find('\n');
+    WriteErrorLine("kestrune: the same error " + std::to_string(seen.Repeats) +
+                   " more times: " + seen.Report.substr(0, end));
+    seen.Repeats = 0;
+    seen.WrittenAt = now;
+  }
 }

@@ -3,7 +3,9 @@
 // caption keeps showing what it always showed; this is said besides.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bind/LuaBind.h"
 
@@ -27,3 +29,25 @@ void PushTracebackHandler(LuaBind::lua_State* L);
 // stand-alone interpreter names it; no metamethod runs, and nothing is allocated in the
 // interpreter, so it may be called outside any protected call. The stack is left as it is.
 void ReportScriptError(LuaBind::lua_State* L);
+
+// What ReportScriptError writes, without writing it; the noted traceback is used up the same way.
+std::string ScriptErrorReport(LuaBind::lua_State* L);
+
+// The errors of the scene's ticks. A failing onTick or timer fails again on every tick, 18 to
+// 100 times a second: it is written once, then as a count every few seconds while it goes on.
+class CRepeatedErrors {
+ public:
+  // An error's report (its message and traceback) at `now`, in µs of scene time.
+  void Report(const std::string& report, int64_t now);
+  // Writes the count of the repeats not yet written once it is due.
+  void Flush(int64_t now);
+
+ private:
+  struct TSeen {
+    std::string Report;
+    int64_t WrittenAt;  // when a line about it was last written
+    uint64_t Repeats;   // since then
+  };
+  // The errors seen lately, the last seen last: a failing onTick and a failing timer alternate.
+  std::vector<TSeen> Seen;
+};

@@ -74,7 +74,8 @@ int ClearStack(lua_State* L) {
 }
 
 CLuaNode* UpvalueNode(lua_State* L) {
-  return static_cast<CLuaNode*>(lua_touserdata(L, lua_upvalueindex(1)));
+  const auto* cell = static_cast<const TNodeCell*>(lua_touserdata(L, lua_upvalueindex(1)));
+  return cell != nullptr ? cell->Node : nullptr;
 }
 
 std::string DescribeArgs(const std::string& name, lua_State* L) {
@@ -144,6 +145,7 @@ int createTexture(lua_State* L) {
 int createNode(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (ArgsMatch(L, true, {})) {
       ClearStack(L);
       return node->AddChild()->CreateTable(L, std::string());
@@ -167,6 +169,7 @@ int createNode(lua_State* L) {
 int getNode(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (!ArgsMatch(L, false, {LUA_TSTRING})) RaiseArgError(L, {LUA_TSTRING});
     std::string id = StringArg(L, 1);
     CLuaNode* found = nullptr;
@@ -189,6 +192,7 @@ int getNode(lua_State* L) {
 int setAttr(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (!ArgsMatch(L, true, {LUA_TTABLE})) RaiseArgError(L, {LUA_TTABLE});
     node->PushTable(L);
     CopyTableFields(L);
@@ -199,6 +203,7 @@ int setAttr(lua_State* L) {
 int createPicture(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (!ArgsMatch(L, false, {LUA_TSTRING})) RaiseArgError(L, {LUA_TSTRING});
     std::string name = StringArg(L, 1);
     if (name.empty()) {
@@ -234,6 +239,7 @@ int createPicture(lua_State* L) {
 int setPicture(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (ArgsMatch(L, true, {}) || ArgsMatch(L, true, {LUA_TNIL})) {
       ClearStack(L);
       lua_pushboolean(L, node->SelectPicture(std::string()));
@@ -252,6 +258,7 @@ int setPicture(lua_State* L) {
 int getPicture(lua_State* L) {
   return Guarded(L, [L] {
     CLuaNode* node = UpvalueNode(L);
+    if (node == nullptr) return ClearStack(L);  // the node was removed
     if (!ArgsMatch(L, true, {})) RaiseArgError(L, {});
     if (const TLuaNodePicture* picture = node->GetCurrentPicture())
       lua_pushstring(L, picture->Name.c_str());

@@ -39,7 +39,7 @@ bool ArgsMatch(LuaBind::lua_State* L, bool exact, ArgPattern pattern);
 [[noreturn]] void RaiseArgError(LuaBind::lua_State* L, ArgPattern pattern);
 // Empties the function's stack. Returns 0.
 int ClearStack(LuaBind::lua_State* L);
-// The node a node function was made for.
+// The node a node function was made for; null once it was removed.
 CLuaNode* UpvalueNode(LuaBind::lua_State* L);
 // "name N args" and one description per argument; empties the stack.
 std::string DescribeArgs(const std::string& name, LuaBind::lua_State* L);
@@ -50,7 +50,8 @@ void CopyTableFields(LuaBind::lua_State* L);
 int print(LuaBind::lua_State* L);
 int createTexture(LuaBind::lua_State* L);
 
-// Node functions; their one upvalue is their node's address.
+// Node functions; their one upvalue is their node's cell. Those of a removed node do nothing
+// and return nothing.
 int createNode(LuaBind::lua_State* L);
 int getNode(LuaBind::lua_State* L);
 int setAttr(LuaBind::lua_State* L);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG), a ball (TGA) and a
-round play button with soft edges and a shadow (PNG, with transparency).
+"""Draws the demo scene's pictures: a button sheet (BMP), a backdrop (JPEG), a ball on a tile
+(TGA), the ball alone and a round play button with soft edges and a shadow (PNG, with
+transparency).
 
 Everything is drawn here from arithmetic, so the demo carries no borrowed artwork. BMP, TGA and
 PNG are written by tools/images.py; the JPEG is encoded by ImageMagick's convert from a PPM. Run
@@ -129,6 +130,20 @@ def ball():
     return img
 
 
+def ball_cutout():
+    """The ball alone on a transparent ground, its edge smoothed: a cut-out."""
+    size = 64
+    c = (size - 1) / 2
+    shaded = ball()
+    img = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    for y in range(size):
+        for x in range(size):
+            alpha = coverage(math.hypot(x - c, y - c), 29.5)
+            if alpha > 0:
+                img[y][x] = tuple(shaded[y][x]) + (int(round(alpha * 255)),)
+    return img
+
+
 def coverage(distance, radius):
     """How much of a pixel a disc's edge covers, from the distance of its centre: a soft edge
     one pixel wide."""
@@ -185,7 +200,7 @@ def play_buttons():
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "demo"
     os.makedirs(out, exist_ok=True)
-    sheet, ball_tile, play = button_sheet(), ball(), play_buttons()
+    sheet, ball_tile, play, cutout = button_sheet(), ball(), play_buttons(), ball_cutout()
     # 24-bit bottom-up BMP, uncompressed 24-bit TGA from the bottom left, RGBA PNG.
     write(os.path.join(out, "buttons.bmp"),
           images.bmp(len(sheet[0]), len(sheet), lambda x, y: sheet[y][x]))
@@ -194,6 +209,8 @@ def main():
     write(os.path.join(out, "play.png"),
           images.png(len(play[0]), len(play), lambda x, y: play[y][x], level=9))
     write_jpeg(os.path.join(out, "backdrop.jpg"), backdrop())
+    write(os.path.join(out, "ball.png"),
+          images.png(len(cutout[0]), len(cutout), lambda x, y: cutout[y][x], level=9))
 
 
 if __name__ == "__main__":

@@ -115,6 +115,23 @@ TEST_F(BoxEventTest, WhileAHandlersBoxIsOpenOnlyButtonsReachTheScriptAndOneLookF
   EXPECT_EQ(Log(), "K a");
 }
 
+TEST_F(BoxEventTest, TheWindowsTickRunsTheSceneAtItsIntervalAndOnlyDrawsInsideABox) {
+  ASSERT_EQ(Run("kestrune.setTickInterval(0.02)\n"
+                "root.setAttr{width = 800, height = 600}\n"
+                "function root:onTick() add('tick') end\n"
+                "function root:onLeftPress() add('press') createTexture('broken.bmp') end"),
+            "");
+  EXPECT_EQ(Main->Timer1.Interval, 20u);
+  DrawFrame();
+  // A tick that comes while the handler's box is open draws, and runs nothing of the scene.
+  Inside = [] { Main->Timer1Timer(); };
+  Main->FormMouseDown(mbLeft, 10, 10);
+  EXPECT_EQ(Log(), "press");
+  Main->Timer1Timer();
+  EXPECT_EQ(Log(), "tick");
+  EXPECT_EQ(Number("return kestrune.time()"), 0.25);  // a long wait counts as a quarter second
+}
+
 // A main window made as the program makes it, with a library that lacks an entry point.
 class MainWindowTest : public ScriptTest {
  protected:

@@ -210,7 +210,8 @@ void CallAndKeep(int args) {
 }
 
 void PushNodeFunction(CLuaNode* node, int which) {
-  lua_pushlightuserdata(State.L, node);
+  // The functions reach their node through its cell; the node's table keeps the cell alive.
+  lua_pushlightuserdata(State.L, node->Cell);
   lua_pushcclosure(State.L, NodeFunctions[which], 1);
 }
 

@@ -152,6 +152,31 @@ TEST_F(GraphTest, ClientAreaAtConstructionStretchesTheLogicalPicture) {
   EXPECT_EQ((TRgb{pixel[0], pixel[1], pixel[2]}), QuadrantColours[0]);
 }
 
+TEST_F(GraphTest, AClipCutsInDevicePixelsOfAStretchedScreenAndNoClearIsCut) {
+  OpenScreen(1024, 768);
+  const float red[4] = {1, 0, 0, 1};
+  const float white[4] = {1, 1, 1, 1};
+  Screen->BeginFrame();
+  Screen->DrawFill(WholeArea, white, 1);
+  const TFloatRect clip{100, 100, 200, 100};
+  Screen->SetClip(&clip);
+  // A new frame clears the whole window, whatever the last one was cut to.
+  Screen->BeginFrame();
+  EXPECT_EQ(At(50, 50), Black);
+  EXPECT_EQ(At(700, 500), Black);
+  Screen->SetClip(&clip);
+  Screen->DrawFill(WholeArea, red, 1);
+  const TRgb Red = {255, 0, 0};
+  EXPECT_EQ(At(100.5f, 100.5f), Red);
+  EXPECT_EQ(At(299, 199), Red);
+  EXPECT_EQ(At(301, 150), Black);
+  EXPECT_EQ(At(150, 201), Black);
+  EXPECT_EQ(At(99, 150), Black);
+  Screen->SetClip(nullptr);
+  Screen->DrawFill({400, 0, 100, 100}, red, 1);
+  EXPECT_EQ(At(450, 50), Red);
+}
+
 TEST_F(GraphTest, TextureTableGrowsByOneEntryPerCall) {
   EXPECT_EQ(Screen->GetTexture(0), nullptr);
   EXPECT_EQ(Screen->GetTexture(-1), nullptr);

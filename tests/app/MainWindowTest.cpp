@@ -32,9 +32,7 @@ class BoxEventTest : public ScriptTest {
       --Depth;
       return IDOK;
     });
-    ASSERT_EQ(Run("log = {}\n"
-                  "function add(s) log[#log + 1] = s end"),
-              "");
+    StartLog();
   }
   void TearDown() override {
     SetMessageBoxHook(MessageBoxHook());
@@ -43,12 +41,6 @@ class BoxEventTest : public ScriptTest {
     ScriptTest::TearDown();
     delete Main;
     Main = nullptr;
-  }
-  // The log, and an empty one from here on.
-  std::string Log() {
-    std::string log = String("return table.concat(log, ';')");
-    Run("log = {}");
-    return log;
   }
 
   std::function<void()> Inside;

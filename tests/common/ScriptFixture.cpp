@@ -106,6 +106,18 @@ bool ScriptTest::Bool(const std::string& code) {
   return value;
 }
 
+void ScriptTest::StartLog() {
+  ASSERT_EQ(Run("log = {}\n"
+                "function add(s) log[#log + 1] = s end"),
+            "");
+}
+
+std::string ScriptTest::Log() {
+  std::string log = String("return table.concat(log, ';')");
+  Run("log = {}");
+  return log;
+}
+
 void ScriptTest::DrawFrame() {
   GLScreen->BeginFrame();
   Host->DrawNodes();

@@ -35,6 +35,12 @@ class ScriptTest : public ::testing::Test, protected TWindowScreen {
   std::string String(const std::string& code);
   bool Bool(const std::string& code);
 
+  // Gives the scene a global list `log` and a function `add(s)` that appends to it, for tests
+  // that follow what ran in which order.
+  void StartLog();
+  // The log joined by ';', and an empty one from here on.
+  std::string Log();
+
   // One frame, as the window's timer draws it, and the colour at a logical point of it.
   void DrawFrame();
   TRgb PixelAt(int x, int y);

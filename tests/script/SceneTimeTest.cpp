@@ -14,15 +14,7 @@ class SceneTimeTest : public ScriptTest {
   void SetUp() override {
     ScriptTest::SetUp();
     if (Host == nullptr) return;
-    ASSERT_EQ(Run("log = {}\n"
-                  "function add(s) log[#log + 1] = s end"),
-              "");
-  }
-  // The log, and an empty one from here on.
-  std::string Log() {
-    std::string log = String("return table.concat(log, ';')");
-    Run("log = {}");
-    return log;
+    StartLog();
   }
 };
 

@@ -3,6 +3,9 @@
 // host.
 #include "app/Main_un.h"
 
+#include <cmath>
+
+#include "app/Scale.h"
 #include "app/Scene.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -12,8 +15,13 @@ TMain* Main = nullptr;
 CLua* LuaHost = nullptr;
 
 TMain::TMain() {
-  ClientWidth = LogicalScreenWidth;
-  ClientHeight = LogicalScreenHeight;
+  Scale = SceneScale();
+  ClientWidth = int(std::lround(LogicalScreenWidth * Scale));
+  ClientHeight = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Width = ClientWidth;
+  SceneArea.Height = ClientHeight;
+  SceneArea.LogicalWidth = LogicalScreenWidth;
+  SceneArea.LogicalHeight = LogicalScreenHeight;
   BorderStyle = bsSingle;
   Position = poScreenCenter;
   SetCaption("Main");
@@ -23,11 +31,11 @@ TMain::TMain() {
   OnCreate = [this] { FormCreate(); };
   OnDestroy = [this] { FormDestroy(); };
   OnClick = [this] { FormClick(); };
-  OnMouseDown = [this](TMouseButton b, int x, int y) { FormMouseDown(b, x, y); };
-  OnMouseUp = [this](TMouseButton b, int x, int y) { FormMouseUp(b, x, y); };
-  OnMouseMove = [this](int x, int y) { FormMouseMove(x, y); };
+  OnMouseDown = [this](TMouseButton b, float x, float y) { FormMouseDown(b, x, y); };
+  OnMouseUp = [this](TMouseButton b, float x, float y) { FormMouseUp(b, x, y); };
+  OnMouseMove = [this](float x, float y) { FormMouseMove(x, y); };
   OnMouseLeave = [this] { FormMouseLeave(); };
-  OnMouseWheel = [this](TWheelDirection d, int x, int y) { FormMouseWheel(d, x, y); };
+  OnMouseWheel = [this](TWheelDirection d, float x, float y) { FormMouseWheel(d, x, y); };
   OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
@@ -42,6 +50,7 @@ TMain::~TMain() {
 
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
+  GLScreen->Scale = float(Scale);
   StartScene(*this);
   SceneStarted();
   Timer1.SetEnabled(true);
@@ -106,17 +115,16 @@ std::string MouseEventName(TMouseButton button, const char* action) {
   return std::string(word) + action;
 }
 
-void TMain::MouseEvent(TMouseButton button, const char* action, int x, int y) {
+void TMain::MouseEvent(TMouseButton button, const char* action, float x, float y) {
   if (LuaHost == nullptr) return;
-  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
-  LuaHost->MouseEvent(point, MouseEventName(button, action));
+  LuaHost->MouseEvent(TFloatPoint{x, y}, MouseEventName(button, action));
 }
 
-void TMain::FormMouseDown(TMouseButton button, int x, int y) {
+void TMain::FormMouseDown(TMouseButton button, float x, float y) {
   MouseEvent(button, "Press", x, y);
 }
 
-void TMain::FormMouseUp(TMouseButton button, int x, int y) {
+void TMain::FormMouseUp(TMouseButton button, float x, float y) {
   MouseEvent(button, "Release", x, y);
 }
 
@@ -133,9 +141,9 @@ std::string WheelEventName(TWheelDirection direction) {
   }
 }
 
-void TMain::FormMouseMove(int x, int y) {
+void TMain::FormMouseMove(float x, float y) {
   if (LuaHost == nullptr) return;
-  LuaHost->PointerMoved(TFloatPoint{static_cast<float>(x), static_cast<float>(y)});
+  LuaHost->PointerMoved(TFloatPoint{x, y});
 }
 
 void TMain::FormMouseLeave() {
@@ -143,10 +151,9 @@ void TMain::FormMouseLeave() {
   LuaHost->PointerLeft();
 }
 
-void TMain::FormMouseWheel(TWheelDirection direction, int x, int y) {
+void TMain::FormMouseWheel(TWheelDirection direction, float x, float y) {
   if (LuaHost == nullptr) return;
-  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
-  LuaHost->WheelEvent(point, WheelEventName(direction));
+  LuaHost->WheelEvent(TFloatPoint{x, y}, WheelEventName(direction));
 }
 
 void TMain::FormKeyDown(const std::string& key, bool repeat) {

@@ -17,15 +17,18 @@ class TMain : public TForm {
   ~TMain() override;
 
   TTimer Timer1{this};
+  // Device pixels per logical unit, chosen when the window is made: its client area is the
+  // scene's 800 by 600 units at this scale.
+  double Scale = 1;
 
   void FormCreate();
   void FormDestroy();
   void FormClick();
-  void FormMouseDown(TMouseButton button, int x, int y);
-  void FormMouseUp(TMouseButton button, int x, int y);
-  void FormMouseMove(int x, int y);
+  void FormMouseDown(TMouseButton button, float x, float y);
+  void FormMouseUp(TMouseButton button, float x, float y);
+  void FormMouseMove(float x, float y);
   void FormMouseLeave();
-  void FormMouseWheel(TWheelDirection direction, int x, int y);
+  void FormMouseWheel(TWheelDirection direction, float x, float y);
   void FormKeyDown(const std::string& key, bool repeat);
   void FormKeyUp(const std::string& key);
   void FormTextInput(const std::string& text);
@@ -36,7 +39,7 @@ class TMain : public TForm {
   void SceneStarted();
 
  private:
-  void MouseEvent(TMouseButton button, const char* action, int x, int y);
+  void MouseEvent(TMouseButton button, const char* action, float x, float y);
 
   // When the last tick that ran the scene (not only drew it) began.
   std::chrono::steady_clock::time_point LastSceneTick;

@@ -2,6 +2,7 @@
 // shut-down in reverse.
 #include "app/CommandLine.h"
 #include "app/Main_un.h"
+#include "app/Scale.h"
 #include "app/Scene.h"
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     LuaLibraryFallbackFolder = ProgramFolder;
   }
   if (options.Watch) WatchScene();
+  ScaleAsked = options.Scale;
   // The Lua library's name holds its default from module start-up; nothing is loaded yet.
 
   if (!Application->Initialize()) return 1;

@@ -199,6 +199,16 @@ void ConfigureHeap();
 void ReleaseFreeHeap();
 
 // ---------------------------------------------------------------------------------------------
+// The desktop's scale [backend]
+
+// How many device pixels the desktop gives to a pixel of 96 DPI, as the system's settings say
+// (neither rounded nor bounded); 1 where they say nothing.
+double DesktopScale();
+// The size of the work area (the monitor without panels and task bars) where a new window
+// shows up, in device pixels; false when the system cannot say.
+bool DesktopWorkArea(int* width, int* height);
+
+// ---------------------------------------------------------------------------------------------
 // Message boxes [shared]; the box itself is the backend's (FormFramework.h)
 
 // Tests swap the box for a recorder; an empty function restores the real box.
@@ -268,9 +278,24 @@ class TForm {
   TBorderStyle BorderStyle = bsSingle;
   TPosition Position = poScreenCenter;
 
-  // Where the pointer is, as the last movement over the client area (or anywhere while the left
+  // The scene's rectangle in the client area, in device pixels, and the logical size it shows.
+  // The mouse handlers hear positions in those logical units, measured from the rectangle's
+  // corner, and only the rectangle counts as the window for them (the left button's release is
+  // followed anywhere all the same). A width or height of 0 means the whole client area at one
+  // unit per pixel, where positions stay whole numbers.
+  struct TSceneArea {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    float LogicalWidth = 0;
+    float LogicalHeight = 0;
+  };
+  TSceneArea SceneArea;
+
+  // Where the pointer is, as the last movement over the scene (or anywhere while the left
   // button holds it) said; false when it has left the window since.
-  bool PointerPosition(int* x, int* y) const;
+  bool PointerPosition(float* x, float* y) const;
 
   void Show();           // [backend]
   void Close();          // as the user's close button does: the loop ends when it is the main form
@@ -279,16 +304,16 @@ class TForm {
   std::function<void()> OnCreate;
   std::function<void()> OnDestroy;
   std::function<void()> OnClick;
-  std::function<void(TMouseButton button, int x, int y)> OnMouseDown;
-  std::function<void(TMouseButton button, int x, int y)> OnMouseUp;
-  // The pointer moved over the client area, or anywhere while the left button holds it.
+  std::function<void(TMouseButton button, float x, float y)> OnMouseDown;
+  std::function<void(TMouseButton button, float x, float y)> OnMouseUp;
+  // The pointer moved over the scene, or anywhere while the left button holds it.
   // Movements that come faster than they are handled arrive as the latest one.
-  std::function<void(int x, int y)> OnMouseMove;
+  std::function<void(float x, float y)> OnMouseMove;
   // The pointer left the window (while the left button holds it: when that button is released
   // outside).
   std::function<void()> OnMouseLeave;
-  // One notch of a wheel with the pointer over the client area.
-  std::function<void(TWheelDirection direction, int x, int y)> OnMouseWheel;
+  // One notch of a wheel with the pointer over the scene.
+  std::function<void(TWheelDirection direction, float x, float y)> OnMouseWheel;
   // A key went down (again, with `repeat`, while held) or up; keys are named as the user's
   // layout labels them: letters and digits as their lower-case character, the others by a fixed
   // table ("space", "return", "f1", ...), else the character they type unshifted, else

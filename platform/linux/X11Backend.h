@@ -72,6 +72,11 @@ void SetCommonProperties(Window window);
 // Minimum and maximum size equal, at the given position.
 void SetFixedSize(Window window, int x, int y, int width, int height);
 
+// The desktop's scale from the value of GDK_SCALE (null when unset) and the resource database's
+// text (null when the server holds none): GDK_SCALE when it is a positive number, else Xft.dpi
+// over 96, else 1.
+double ScaleFromSettings(const char* gdkScale, const char* resources);
+
 // ---------------------------------------------------------------------------------------------
 // Windows other than forms (the message box) take their events through a handler.
 

@@ -426,3 +426,20 @@ void TApplication::ProcessMessagesFor(int milliseconds) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// The desktop's scale
+
+double DesktopScale() {
+  // Not read on Windows yet: the window opens at scale 1 unless the command line asks for
+  // another.
+  return 1;
+}
+
+bool DesktopWorkArea(int* width, int* height) {
+  RECT area = {0, 0, 0, 0};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) return false;
+  *width = int(area.right - area.left);
+  *height = int(area.bottom - area.top);
+  return area.right > area.left && area.bottom > area.top;
+}

@@ -62,7 +62,7 @@ bool UnderWine() {
   return !kWindowsProgram.empty();
 }
 
-XServer::XServer(bool withGL) {
+XServer::XServer(bool withGL, const std::string& screenSize) {
   if (UnderWine()) {
     // The display the test run keeps for Wine alone, else the one given.
     const char* display = std::getenv("KESTRUNE_WINE_DISPLAY");
@@ -73,6 +73,8 @@ XServer::XServer(bool withGL) {
   }
   std::vector<std::string> extra;
   if (!withGL) extra = {"-extension", "GLX"};
+  // The server takes the last size given for a screen.
+  if (!screenSize.empty()) extra.insert(extra.end(), {"-screen", "0", screenSize + "x24"});
   display_ = testx::StartXvfb(500 + static_cast<int>(getpid() % 300), &pid_, extra);
   if (display_.empty()) throw std::runtime_error("no X server could be started");
 }

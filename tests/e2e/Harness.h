@@ -28,7 +28,8 @@ bool UnderWine();
 class XServer {
  public:
   // `withGL` false leaves out the server's GL extension, so no rendering context can be made.
-  explicit XServer(bool withGL = true);
+  // `screenSize` ("2048x1536") replaces the usual 1280 by 1024 screen.
+  explicit XServer(bool withGL = true, const std::string& screenSize = "");
   ~XServer();
   const std::string& Display() const { return display_; }
   // Prefixes a command with DISPLAY=...

@@ -1,0 +1,161 @@
+// The program at a scale other than 1 on a large screen: the window's size, where node edges
+// land, pictures' edges, and pointer positions in the scene's units; and the scale taken from
+// the X server's Xft.dpi and from GDK_SCALE.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+#include "TestImages.h"
+
+using e2e::Program;
+using e2e::Rgb;
+using e2e::XServer;
+
+namespace {
+
+// The client area's size as the X server has it.
+void WindowSize(const XServer& server, const Program& program, int* width, int* height) {
+  const std::string info = e2e::Capture(server.Env() + "xwininfo -id " + program.Window());
+  *width = *height = -1;
+  const size_t w = info.find("Width:"), h = info.find("Height:");
+  if (w != std::string::npos) std::sscanf(info.c_str() + w, "Width: %d", width);
+  if (h != std::string::npos) std::sscanf(info.c_str() + h, "Height: %d", height);
+}
+
+// The pixel once the first frame is there (the window's background is no black).
+Rgb FramePixel(const Program& program, int x, int y) {
+  Rgb pixel = program.Pixel(x, y);
+  for (int i = 0; i < 50 && pixel.r == 0xF0 && pixel.g == 0xF0; ++i) pixel = program.Pixel(x, y);
+  return pixel;
+}
+
+std::string Text(const Rgb& c) {
+  return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
+}
+
+// A texture whose left column is red and right column blue: a picture of all of it, scaled,
+// bleeds purple at its edges where the texture wraps.
+std::string Halves() {
+  const std::vector<uint8_t> bytes = MakeBmp(2, 2, PaintedBmp(), [](uint32_t x, uint32_t) {
+    return x == 0 ? TRgb{255, 0, 0} : TRgb{0, 0, 255};
+  });
+  return std::string(bytes.begin(), bytes.end());
+}
+
+const char* const kScene = R"(
+root.setAttr{ width = 800, height = 600 }
+local t = createTexture("halves.bmp")
+local n = root.createNode{ left = 100, top = 100, width = 200, height = 100 }
+n.createPicture("p", t)
+n.setPicture("p")
+-- Its left edge falls on half a device pixel at 2: rounded, the edge is at 101.
+local f = root.createNode{ left = 50.25, top = 300, width = 20, height = 20 }
+f.createPicture("p", t)
+f.setPicture("p")
+-- Only a press at 200.5 or beyond reaches it.
+local c = root.createNode{ left = 200.5, top = 150.5, width = 10, height = 10 }
+function c:onLeftPress(x, y) print(string.format("%.3f %.3f", x, y)) end
+function root:onLeftPress(x, y) print(string.format("root %.3f %.3f", x, y)) end
+)";
+
+class ScaleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (e2e::UnderWine()) GTEST_SKIP() << "the X server's scale is the Linux program's";
+  }
+  XServer server_{true, "2048x1536"};
+};
+
+TEST_F(ScaleTest, AtTwoTheSceneIsDrawnAtTwiceItsSizeAndTheClickFindsHalfUnits) {
+  Program program(server_, kScene);
+  program.WriteFile("halves.bmp", Halves());
+  program.Start({"--scale", "2"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  int width = 0, height = 0;
+  WindowSize(server_, program, &width, &height);
+  EXPECT_EQ(width, 1600);
+  EXPECT_EQ(height, 1200);
+
+  // The picture covers device pixels 200 to 599 across and 200 to 399 down, red to its first
+  // column and blue to its last: nothing of the other edge wraps in.
+  EXPECT_EQ(Text(FramePixel(program, 200, 250)), "255,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 599, 250)), "0,0,255");
+  EXPECT_EQ(Text(FramePixel(program, 400, 200)), Text(FramePixel(program, 400, 399)));
+  EXPECT_EQ(Text(FramePixel(program, 199, 250)), "0,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 600, 250)), "0,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 400, 199)), "0,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 400, 400)), "0,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 100, 610)), "0,0,0");
+  EXPECT_EQ(Text(FramePixel(program, 101, 610)), "255,0,0");
+
+  // Device (400, 300) is (200, 150): the root's; one pixel further, the node's corner.
+  program.MoveTo(400, 300);
+  EXPECT_EQ(program.ClickUntil("1",
+                               [](const std::string& caption) {
+                                 return caption.find("root") != std::string::npos;
+                               }),
+            "print 1 args (STR root 200.000 150.000)");
+  program.MoveTo(401, 301);
+  program.Xdo("click 1");
+  EXPECT_EQ(program.WaitForCaption("print 1 args (STR 200.500 150.500)", 10000),
+            "print 1 args (STR 200.500 150.500)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+TEST_F(ScaleTest, AtOneAndAHalfAPixelIsTwoThirdsOfAUnit) {
+  Program program(server_, kScene);
+  program.WriteFile("halves.bmp", Halves());
+  program.Start({"--scale", "1.5"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  int width = 0, height = 0;
+  WindowSize(server_, program, &width, &height);
+  EXPECT_EQ(width, 1200);
+  EXPECT_EQ(height, 900);
+  program.MoveTo(301, 227);
+  EXPECT_EQ(program.ClickUntil("1",
+                               [](const std::string& caption) {
+                                 return caption.find("print") != std::string::npos;
+                               }),
+            "print 1 args (STR 200.667 151.333)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+TEST_F(ScaleTest, TheDesktopsScaleIsGdkScaleElseXftDpi) {
+  ASSERT_EQ(std::system((server_.Env() + "xprop -root -f RESOURCE_MANAGER 8s -set " +
+                         "RESOURCE_MANAGER \"$(printf 'Xft.color: 1\\nXft.dpi:\\t144\\n')\"")
+                            .c_str()),
+            0);
+  // {GDK_SCALE or null, the window's width}
+  const std::vector<std::pair<const char*, int>> cases = {
+      {nullptr, 1200},  // 144 DPI
+      {"2", 1600},      // GDK_SCALE first
+      {"big", 1200},    // no number: as if unset
+      // 3 would make 2400 by 1800, past the screen: the largest eighth that fits, 2.5.
+      {"3", 2000},
+  };
+  for (const auto& [gdkScale, expected] : cases) {
+    SCOPED_TRACE(gdkScale ? gdkScale : "unset");
+    if (gdkScale)
+      setenv("GDK_SCALE", gdkScale, 1);
+    else
+      unsetenv("GDK_SCALE");
+    Program program(server_, "");
+    program.Start();
+    unsetenv("GDK_SCALE");
+    ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+    int width = 0, height = 0;
+    WindowSize(server_, program, &width, &height);
+    EXPECT_EQ(width, expected);
+    EXPECT_EQ(height, expected * 3 / 4);
+    program.Close();
+    EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+  }
+}
+
+}  // namespace

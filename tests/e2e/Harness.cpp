@@ -155,6 +155,10 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
   if (pid_ == 0) {
     if (chdir(working.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server_.Display().c_str(), 1);
+    if (GdkScale.empty())
+      unsetenv("GDK_SCALE");
+    else
+      setenv("GDK_SCALE", GdkScale.c_str(), 1);
     if (StandardStreams == Streams::kClosed) {
       close(STDOUT_FILENO);
       close(STDERR_FILENO);

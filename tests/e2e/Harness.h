@@ -67,6 +67,9 @@ class Program {
   // only through ReadOutputPipe (standard error still to its file), made non-blocking or not.
   enum class Streams { kFiles, kClosed, kOutputPipe, kNonBlockingOutputPipe };
   Streams StandardStreams = Streams::kFiles;
+  // GDK_SCALE for the program; empty leaves it unset, so that a desktop's scale where the tests
+  // run does not change the window's size.
+  std::string GdkScale;
 
   // Starts the program with these arguments, in the working folder given relative to Folder()
   // (Folder() itself when empty). Its standard output and error go to files outside every

@@ -141,13 +141,9 @@ TEST_F(ScaleTest, TheDesktopsScaleIsGdkScaleElseXftDpi) {
   };
   for (const auto& [gdkScale, expected] : cases) {
     SCOPED_TRACE(gdkScale ? gdkScale : "unset");
-    if (gdkScale)
-      setenv("GDK_SCALE", gdkScale, 1);
-    else
-      unsetenv("GDK_SCALE");
     Program program(server_, "");
+    if (gdkScale) program.GdkScale = gdkScale;
     program.Start();
-    unsetenv("GDK_SCALE");
     ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
     int width = 0, height = 0;
     WindowSize(server_, program, &width, &height);

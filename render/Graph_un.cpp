@@ -97,7 +97,7 @@ void CGLScreen::UpdateClientSize() {
 void CGLScreen::BeginFrame() {
   // Its own context, whatever a message box or another screen made current meanwhile; and a
   // window that another program destroyed is noticed here, before anything is drawn into it.
-  if (wglMakeCurrent) wglMakeCurrent(DeviceContext, RenderContext);
+  if (GLBind::wglMakeCurrent) GLBind::wglMakeCurrent(DeviceContext, RenderContext);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glViewport(0, 0, GLsizei(std::lround(ClientWidth)), GLsizei(std::lround(ClientHeight)));

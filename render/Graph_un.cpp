@@ -103,6 +103,9 @@ void CGLScreen::SetSceneRect(int32_t left, int32_t top, int32_t width, int32_t h
 }
 
 void CGLScreen::BeginFrame() {
+  // Its own context, whatever a message box or another screen made current meanwhile; and a
+  // window that another program destroyed is noticed here, before anything is drawn into it.
+  if (GLBind::wglMakeCurrent) GLBind::wglMakeCurrent(DeviceContext, RenderContext);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   // OpenGL counts the viewport's corner from the window's bottom left.

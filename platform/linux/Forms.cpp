@@ -173,6 +173,14 @@ void SkipToLatestMotion(Display* display, XEvent& event) {
 
 namespace xbackend {
 
+void NoticeDestruction(Window window) {
+  Display* display = Dpy();
+  if (!display || !window) return;
+  XSync(display, False);
+  XEvent event;
+  if (XCheckTypedWindowEvent(display, window, DestroyNotify, &event)) DispatchEvent(event);
+}
+
 TForm::Native* FindWindow(HWND window) {
   auto* native = reinterpret_cast<TForm::Native*>(window);
   return LiveWindows().count(native) ? native : nullptr;

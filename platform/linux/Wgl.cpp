@@ -114,9 +114,13 @@ BOOL MakeCurrent(HDC dc, HGLRC rc) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (!device->memory && device->window && device->window->alive)
+    NoticeDestruction(device->window->window);
   GLXDrawable drawable;
   int* format = nullptr;
   if (!DrawableOf(device, &drawable, &format)) return FALSE;
+  // The screen makes its context current at every frame: nothing more to ask the server then.
+  if (context == currentContext && dc == currentDC && drawable == currentDrawable) return TRUE;
   if (*format != context->pixelFormat || !drawable) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
     return FALSE;

@@ -130,6 +130,11 @@ GLXFBConfig PixelFormatConfig(int format);
 void ForgetWindowDC(TForm::Native* window);
 // Releases the current context when it draws into `drawable`, which is about to vanish.
 void ReleaseContextsOn(GLXDrawable drawable);
+// Handles the notice of the window's destruction if one has arrived, after a round trip so that
+// a destruction the server has made is among them. Mesa's software renderer sizes its buffers
+// from a geometry request that fails on a destroyed window and then crashes: the window must be
+// known dead before a frame draws into it.
+void NoticeDestruction(Window window);
 
 // ---------------------------------------------------------------------------------------------
 // WGL: the functions handed out by GetProcAddress on the GL library's handle.

@@ -1,3 +1,5 @@
+// The end-to-end harness: the program started under its own X server, and the ways tests drive
+// and read it.
 #include "Harness.h"
 
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -406,12 +409,25 @@ std::string Program::Stdout() const {
   return text;
 }
 
-bool Program::WaitForStdout(const std::string& text, int milliseconds) const {
+namespace {
+
+bool PollFor(const std::function<std::string()>& read, const std::string& text,
+             int milliseconds) {
   for (int waited = 0; waited <= milliseconds; waited += 50) {
-    if (Stdout().find(text) != std::string::npos) return true;
+    if (read().find(text) != std::string::npos) return true;
     Sleep(50);
   }
   return false;
+}
+
+}  // namespace
+
+bool Program::WaitForStdout(const std::string& text, int milliseconds) const {
+  return PollFor([this] { return Stdout(); }, text, milliseconds);
+}
+
+bool Program::WaitForStderr(const std::string& text, int milliseconds) const {
+  return PollFor([this] { return Stderr(); }, text, milliseconds);
 }
 
 std::string SolidBmp(int width, int height, Rgb colour) {

@@ -125,6 +125,8 @@ class Program {
   std::string Stdout() const;
   // Polls standard output until it holds `text`; false when the wait ended first.
   bool WaitForStdout(const std::string& text, int milliseconds = 5000) const;
+  // The same for standard error, whose lines come through the program's output thread.
+  bool WaitForStderr(const std::string& text, int milliseconds = 5000) const;
   // With Streams::kOutputPipe: what the pipe holds now, Windows' line breaks made plain ones
   // (waits up to a tenth of a second for something to arrive).
   std::string ReadOutputPipe();

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "Harness.h"
 
@@ -69,11 +68,8 @@ function root:onTick() error('tick failed') end
   ASSERT_EQ(program.WaitForCaption("print 1 args (STR counted)", 60000),
             "print 1 args (STR counted)");
   // The lines reach standard error through a queue of their own.
-  std::string err;
-  for (int i = 0; i < 100 && err.find("more times") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    err = program.Stderr();
-  }
+  program.WaitForStderr("more times");
+  const std::string err = program.Stderr();
   size_t told = 0;
   for (size_t at = err.find("tick failed"); at != std::string::npos;
        at = err.find("tick failed", at + 1))

@@ -299,6 +299,15 @@ class TForm {
 
   void Show();           // [backend]
   void Close();          // as the user's close button does: the loop ends when it is the main form
+
+  // [backend] Full screen: the window, without frame, covers the monitor it is on (before Show:
+  // the monitor under the pointer); off gives back the window it was. Not topmost, so message
+  // boxes show above it. The client size changes when the system has made the change:
+  // ClientWidth and ClientHeight then hold the new size and OnResize runs.
+  void SetFullScreen(bool on);
+  bool FullScreen() const;  // [backend] what was last asked
+  // [backend] Whether the pointer shows over the client area.
+  void SetCursorVisible(bool visible);
   bool Visible() const;  // [backend]
 
   std::function<void()> OnCreate;
@@ -322,6 +331,15 @@ class TForm {
   std::function<void(const std::string& key)> OnKeyUp;
   // Text the keys produced (UTF-8, dead keys and compose sequences done, no control characters).
   std::function<void(const std::string& text)> OnTextInput;
+  // The client area took a new size (ClientWidth and ClientHeight hold it): the handler places
+  // the scene in it (SceneArea).
+  std::function<void()> OnResize;
+  // The monitor's scale changed (the window moved to another monitor, or the user changed the
+  // setting): the handler says the client size it wants at that scale, or false to keep its
+  // size. A backend whose system reports such changes asks it (also before the change, to size
+  // the window being dragged) and then resizes the window, which runs OnResize.
+  std::function<bool(double desktopScale, int* clientWidth, int* clientHeight)>
+      OnDesktopScaleChanged;
 
   // Runs OnCreate; the application object calls it once the form's components exist.
   void DoCreate();

@@ -350,3 +350,9 @@ void formframework::WakeForQuit() {
 }
 
 void formframework::WithdrawQuit() {}
+
+// Full screen and the pointer's visibility are not built yet in this backend: asking changes
+// nothing, and the window says it is not full screen.
+void TForm::SetFullScreen(bool) {}
+bool TForm::FullScreen() const { return false; }
+void TForm::SetCursorVisible(bool) {}

@@ -443,3 +443,9 @@ bool DesktopWorkArea(int* width, int* height) {
   *height = int(area.bottom - area.top);
   return area.right > area.left && area.bottom > area.top;
 }
+
+// Full screen and the pointer's visibility are not built yet in this backend: asking changes
+// nothing, and the window says it is not full screen.
+void TForm::SetFullScreen(bool) {}
+bool TForm::FullScreen() const { return false; }
+void TForm::SetCursorVisible(bool) {}

@@ -3,6 +3,7 @@
 // host.
 #include "app/Main_un.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/Scale.h"
@@ -39,6 +40,10 @@ TMain::TMain() {
   OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
+  OnResize = [this] { FormResize(); };
+  OnDesktopScaleChanged = [this](double scale, int* width, int* height) {
+    return FormDesktopScaleChanged(scale, width, height);
+  };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
   SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
 }
@@ -65,6 +70,32 @@ void TMain::FormDestroy() {
 }
 
 void TMain::FormClick() {}
+
+void TMain::FormResize() {
+  const double fits = std::floor(std::min(ClientWidth * 8.0 / LogicalScreenWidth,
+                                          ClientHeight * 8.0 / LogicalScreenHeight)) /
+                      8;
+  Scale = std::max(fits, 0.125);
+  SceneArea.Width = int(std::lround(LogicalScreenWidth * Scale));
+  SceneArea.Height = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Left = (ClientWidth - SceneArea.Width) / 2;
+  SceneArea.Top = (ClientHeight - SceneArea.Height) / 2;
+  if (GLScreen == nullptr) return;
+  GLScreen->UpdateClientSize();
+  GLScreen->SetSceneRect(SceneArea.Left, SceneArea.Top, SceneArea.Width, SceneArea.Height);
+  GLScreen->Scale = float(Scale);
+}
+
+bool TMain::FormDesktopScaleChanged(double desktopScale, int* clientWidth,
+                                    int* clientHeight) const {
+  if (ScaleAsked > 0) return false;
+  int workWidth = 0, workHeight = 0;
+  if (!DesktopWorkArea(&workWidth, &workHeight)) workWidth = workHeight = 0;
+  const double scale = ChooseScale(0, desktopScale, workWidth, workHeight);
+  *clientWidth = int(std::lround(LogicalScreenWidth * scale));
+  *clientHeight = int(std::lround(LogicalScreenHeight * scale));
+  return true;
+}
 
 void TMain::Timer1Timer() {
   ReloadSceneWhenChanged();

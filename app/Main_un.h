@@ -32,6 +32,11 @@ class TMain : public TForm {
   void FormKeyDown(const std::string& key, bool repeat);
   void FormKeyUp(const std::string& key);
   void FormTextInput(const std::string& text);
+  // The client area took a new size: the scene at the largest eighth that fits, centred.
+  void FormResize();
+  // The client size the window wants on a monitor of that scale; false when --scale holds it.
+  // Only a question: nothing changes until the window has that size.
+  bool FormDesktopScaleChanged(double desktopScale, int* clientWidth, int* clientHeight) const;
   void Timer1Timer();
   // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
   void SetTickInterval(unsigned ms);

@@ -497,8 +497,15 @@ HWND TForm::Handle() {
   handle_ = native;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(native));
   // The frame's size depends on the scale of the monitor the window was made on, which is known
-  // only now; the client area must have its size before anything draws into it.
-  outer = OuterSize(window, std::max(ClientWidth, 1), std::max(ClientHeight, 1));
+  // only now; the client area must have its size before anything draws into it. The system may
+  // have made it on another monitor than the one whose scale the form was sized for (started
+  // from a taskbar on another monitor): the form says which size it wants there, and the
+  // resize runs OnResize.
+  int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
+  HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+  const UINT dpi = MonitorDpi(monitor);
+  if (dpi != MonitorDpi(StartMonitor())) AskClientSize(this, dpi, monitor, &width, &height);
+  outer = OuterSize(window, width, height);
   SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return window;

@@ -46,6 +46,9 @@ TMain::TMain() {
   };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
   SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
+  SceneWindow.SetFullScreen = [this](bool on) { SetFullScreen(on); };
+  SceneWindow.FullScreen = [this] { return FullScreen(); };
+  SceneWindow.SetCursorVisible = [this](bool visible) { SetCursorVisible(visible); };
 }
 
 TMain::~TMain() {
@@ -72,17 +75,17 @@ void TMain::FormDestroy() {
 void TMain::FormClick() {}
 
 void TMain::FormResize() {
-  const double fits = std::floor(std::min(ClientWidth * 8.0 / LogicalScreenWidth,
-                                          ClientHeight * 8.0 / LogicalScreenHeight)) /
-                      8;
-  Scale = std::max(fits, 0.125);
-  SceneArea.Width = int(std::lround(LogicalScreenWidth * Scale));
-  SceneArea.Height = int(std::lround(LogicalScreenHeight * Scale));
-  SceneArea.Left = (ClientWidth - SceneArea.Width) / 2;
-  SceneArea.Top = (ClientHeight - SceneArea.Height) / 2;
+  Scale = FittingScale(ClientWidth, ClientHeight);
+  const int width = int(std::lround(LogicalScreenWidth * Scale));
+  const int height = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Left = (ClientWidth - width) / 2;
+  SceneArea.Top = (ClientHeight - height) / 2;
+  SceneArea.Width = width;
+  SceneArea.Height = height;
   if (GLScreen == nullptr) return;
+  // The frame clears the whole window black and draws into the scene's rectangle only.
   GLScreen->UpdateClientSize();
-  GLScreen->SetSceneRect(SceneArea.Left, SceneArea.Top, SceneArea.Width, SceneArea.Height);
+  GLScreen->SetSceneRect(SceneArea.Left, SceneArea.Top, width, height);
   GLScreen->Scale = float(Scale);
 }
 

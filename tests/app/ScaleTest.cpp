@@ -52,3 +52,15 @@ TEST(SceneScale, AskedElseTheDesktopsInEighthsLoweredOnlyToFitAboveOne) {
     EXPECT_EQ(ChooseScale(c.asked, c.desktop, c.width, c.height), c.chosen);
   }
 }
+
+TEST(SceneScale, AWindowOfAnotherSizeFitsTheSceneInEighthsByItsNarrowerSide) {
+  EXPECT_EQ(FittingScale(2048, 1536), 2.5);
+  EXPECT_EQ(FittingScale(1920, 1080), 1.75);  // the height decides
+  EXPECT_EQ(FittingScale(1080, 1920), 1.25);  // the width decides
+  EXPECT_EQ(FittingScale(1200, 900), 1.5);    // a window of the scene's own size keeps its scale
+  EXPECT_EQ(FittingScale(300, 200), 0.5);
+  EXPECT_EQ(FittingScale(7680, 4320), 4);
+  const TCommandLine both = ParseCommandLine({"--fullscreen", "--hide-cursor"});
+  EXPECT_TRUE(both.Error.empty()) << both.Error;
+  EXPECT_TRUE(both.FullScreen && both.HideCursor);
+}

@@ -3,7 +3,6 @@
 // host.
 #include "app/Main_un.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "app/Scale.h"

@@ -41,6 +41,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         result.Watch = true;
       else if (argument == "--console")
         result.Console = true;
+      else if (argument == "--fullscreen")
+        result.FullScreen = true;
+      else if (argument == "--hide-cursor")
+        result.HideCursor = true;
       else if (result.Error.empty())
         result.Error = "kestrune: unknown option " + argument;
     } else if (result.HasScene) {
@@ -60,13 +64,16 @@ std::string UsageText() {
          "Without SCENE, Test.lua is looked for beside the program, then in the working folder.\n"
          "\n"
          "Options:\n"
-         "  --watch     start the scene again when one of its files is saved\n"
-         "  --scale S   draw the scene at S device pixels per unit (0.5 to 4 in steps of\n"
-         "              1/8) instead of the desktop's scale\n"
-         "  --console   on Windows, open a console for print and script errors when the\n"
-         "              program was not started from one\n"
-         "  --help      show this text and exit\n"
-         "  --version   show the version and exit";
+         "  --watch        start the scene again when one of its files is saved\n"
+         "  --scale S      draw the scene at S device pixels per unit (0.5 to 4 in steps of\n"
+         "                 1/8) instead of the desktop's scale\n"
+         "  --fullscreen   show the scene on the whole monitor, as large as it fits, with\n"
+         "                 black bars around it\n"
+         "  --hide-cursor  hide the pointer over the scene\n"
+         "  --console      on Windows, open a console for print and script errors when the\n"
+         "                 program was not started from one\n"
+         "  --help         show this text and exit\n"
+         "  --version      show the version and exit";
 }
 
 std::string VersionText() {

@@ -11,6 +11,9 @@ struct TCommandLine {
   bool Console = false;
   // --scale: device pixels per logical unit, a multiple of 1/8 from 0.5 to 4; 0 when not given.
   double Scale = 0;
+  // --fullscreen: the scene on the whole monitor; --hide-cursor: no pointer over it.
+  bool FullScreen = false;
+  bool HideCursor = false;
   bool HasScene = false;
   std::string Scene;
   // Why the arguments were refused, as a line for the user; empty when they were not.

@@ -39,8 +39,15 @@ TMain::TMain() {
   OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
+  OnResize = [this] { FormResize(); };
+  OnDesktopScaleChanged = [this](double scale, int* width, int* height) {
+    return FormDesktopScaleChanged(scale, width, height);
+  };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
   SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
+  SceneWindow.SetFullScreen = [this](bool on) { SetFullScreen(on); };
+  SceneWindow.FullScreen = [this] { return FullScreen(); };
+  SceneWindow.SetCursorVisible = [this](bool visible) { SetCursorVisible(visible); };
 }
 
 TMain::~TMain() {
@@ -65,6 +72,32 @@ void TMain::FormDestroy() {
 }
 
 void TMain::FormClick() {}
+
+void TMain::FormResize() {
+  Scale = FittingScale(ClientWidth, ClientHeight);
+  const int width = int(std::lround(LogicalScreenWidth * Scale));
+  const int height = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Left = (ClientWidth - width) / 2;
+  SceneArea.Top = (ClientHeight - height) / 2;
+  SceneArea.Width = width;
+  SceneArea.Height = height;
+  if (GLScreen == nullptr) return;
+  // The frame clears the whole window black and draws into the scene's rectangle only.
+  GLScreen->UpdateClientSize();
+  GLScreen->SetSceneRect(SceneArea.Left, SceneArea.Top, width, height);
+  GLScreen->Scale = float(Scale);
+}
+
+bool TMain::FormDesktopScaleChanged(double desktopScale, int* clientWidth,
+                                    int* clientHeight) const {
+  if (ScaleAsked > 0) return false;
+  int workWidth = 0, workHeight = 0;
+  if (!DesktopWorkArea(&workWidth, &workHeight)) workWidth = workHeight = 0;
+  const double scale = ChooseScale(0, desktopScale, workWidth, workHeight);
+  *clientWidth = int(std::lround(LogicalScreenWidth * scale));
+  *clientHeight = int(std::lround(LogicalScreenHeight * scale));
+  return true;
+}
 
 void TMain::Timer1Timer() {
   ReloadSceneWhenChanged();

@@ -18,7 +18,8 @@ class TMain : public TForm {
 
   TTimer Timer1{this};
   // Device pixels per logical unit, chosen when the window is made: its client area is the
-  // scene's 800 by 600 units at this scale.
+  // scene's 800 by 600 units at this scale. A window of another size (full screen) shows the
+  // scene at the largest scale that fits it.
   double Scale = 1;
 
   void FormCreate();
@@ -32,6 +33,12 @@ class TMain : public TForm {
   void FormKeyDown(const std::string& key, bool repeat);
   void FormKeyUp(const std::string& key);
   void FormTextInput(const std::string& text);
+  // The client area took a new size: the scene at the largest scale that fits, centred, the
+  // rest black.
+  void FormResize();
+  // The client size the window wants on a monitor of that scale; false when --scale holds it.
+  // Only a question: nothing changes until the window has that size.
+  bool FormDesktopScaleChanged(double desktopScale, int* clientWidth, int* clientHeight) const;
   void Timer1Timer();
   // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
   void SetTickInterval(unsigned ms);

@@ -29,6 +29,13 @@ double ChooseScale(double asked, double desktop, int workWidth, int workHeight) 
   return std::max(fits, std::min(scale, 1.0));
 }
 
+double FittingScale(int clientWidth, int clientHeight) {
+  const double fits = std::floor(std::min(double(clientWidth) * 8 / LogicalScreenWidth,
+                                          double(clientHeight) * 8 / LogicalScreenHeight)) /
+                      8;
+  return std::min(std::max(fits, SmallestScale), LargestScale);
+}
+
 double SceneScale() {
   int width = 0, height = 0;
   if (!DesktopWorkArea(&width, &height)) width = height = 0;

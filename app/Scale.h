@@ -10,5 +10,9 @@ extern double ScaleAsked;
 // window keeps the window it always had). `workWidth` and `workHeight` are 0 when unknown.
 double ChooseScale(double asked, double desktop, int workWidth, int workHeight);
 
+// The scale of a scene that fills a client area of that size: the largest multiple of 1/8 from
+// 0.5 to 4 at which 800 by 600 units fit in it (0.5 where not even that fits).
+double FittingScale(int clientWidth, int clientHeight);
+
 // ChooseScale with what the command line and the desktop say.
 double SceneScale();

@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
 
   if (!Application->Initialize()) return 1;
   Application->CreateForm(&Main);
+  // Before the window shows: it shows up on the monitor under the pointer.
+  if (options.FullScreen) Application->SafeCall([] { Main->SetFullScreen(true); });
+  if (options.HideCursor) Application->SafeCall([] { Main->SetCursorVisible(false); });
   Application->Run();
   Application->DestroyForms();
 

@@ -205,7 +205,8 @@ void ReleaseFreeHeap();
 // (neither rounded nor bounded); 1 where they say nothing.
 double DesktopScale();
 // The size of the work area (the monitor without panels and task bars) where a new window
-// shows up, in device pixels; false when the system cannot say.
+// shows up, in device pixels; false when the system cannot say. While a form is asked about a
+// change of the monitor's scale (TForm::OnDesktopScaleChanged), the work area of that monitor.
 bool DesktopWorkArea(int* width, int* height);
 
 // ---------------------------------------------------------------------------------------------

@@ -1,8 +1,9 @@
-// The scene's scale: the values --scale takes, and the scale chosen from the desktop and the
-// work area.
+// The scene's scale: the values --scale takes, the scale chosen from the desktop and the work
+// area, and the main window's answer when the monitor's scale changes.
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "app/Main_un.h"
 #include "app/Scale.h"
 
 TEST(ScaleOption, TakesEighthsFromAHalfToFourAndRefusesTheRest) {
@@ -51,4 +52,37 @@ TEST(SceneScale, AskedElseTheDesktopsInEighthsLoweredOnlyToFitAboveOne) {
     SCOPED_TRACE(testing::Message() << c.asked << " " << c.desktop << " " << c.width);
     EXPECT_EQ(ChooseScale(c.asked, c.desktop, c.width, c.height), c.chosen);
   }
+}
+
+TEST(SceneScale, AWindowOfAnotherSizeFitsTheSceneInEighthsByItsNarrowerSide) {
+  EXPECT_EQ(FittingScale(2048, 1536), 2.5);
+  EXPECT_EQ(FittingScale(1920, 1080), 1.75);  // the height decides
+  EXPECT_EQ(FittingScale(1080, 1920), 1.25);  // the width decides
+  EXPECT_EQ(FittingScale(1200, 900), 1.5);    // a window of the scene's own size keeps its scale
+  EXPECT_EQ(FittingScale(300, 200), 0.5);
+  EXPECT_EQ(FittingScale(7680, 4320), 4);
+  const TCommandLine both = ParseCommandLine({"--fullscreen", "--hide-cursor"});
+  EXPECT_TRUE(both.Error.empty()) << both.Error;
+  EXPECT_TRUE(both.FullScreen && both.HideCursor);
+}
+
+TEST(SceneScale, TheMainWindowAskedAboutAMonitorsScaleWantsItsClientSizeThereAndChangesNothing) {
+  TMain window;
+  const double scale = window.Scale;
+  const int width = window.ClientWidth, height = window.ClientHeight;
+  int wantedWidth = 0, wantedHeight = 0;
+  // 1.3 is 1.25 in eighths: 1000 by 750 fits any work area the tests run on.
+  ASSERT_TRUE(window.OnDesktopScaleChanged);
+  EXPECT_TRUE(window.OnDesktopScaleChanged(1.3, &wantedWidth, &wantedHeight));
+  EXPECT_EQ(wantedWidth, 1000);
+  EXPECT_EQ(wantedHeight, 750);
+  EXPECT_EQ(window.Scale, scale);
+  EXPECT_EQ(window.ClientWidth, width);
+  EXPECT_EQ(window.ClientHeight, height);
+  // A scale from the command line holds on every monitor.
+  ScaleAsked = 2;
+  wantedWidth = wantedHeight = 0;
+  EXPECT_FALSE(window.OnDesktopScaleChanged(1.3, &wantedWidth, &wantedHeight));
+  ScaleAsked = 0;
+  EXPECT_EQ(wantedWidth, 0);
 }

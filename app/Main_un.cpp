@@ -74,6 +74,8 @@ void TMain::FormDestroy() {
 void TMain::FormClick() {}
 
 void TMain::FormResize() {
+  // A minimised window has no client area; the scene keeps its place for when it comes back.
+  if (ClientWidth <= 0 || ClientHeight <= 0) return;
   Scale = FittingScale(ClientWidth, ClientHeight);
   const int width = int(std::lround(LogicalScreenWidth * Scale));
   const int height = int(std::lround(LogicalScreenHeight * Scale));

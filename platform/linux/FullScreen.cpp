@@ -148,10 +148,13 @@ void LeaveFullScreen(TForm::Native* native) {
   Display* display = Dpy();
   const Window window = native->window;
   if (native->managedFullScreen) {
-    // Remove the state first: the window manager gives back the place the window had, and
-    // the fixed size is back once it is.
-    AskWindowManager(window, false);
-    XDeleteProperty(display, window, NetWmState());
+    // The state goes first: the window manager gives back the place the window had, and the
+    // fixed size is back once it is. The property is the window manager's while the window is
+    // mapped, and the window's own before.
+    if (native->mapped)
+      AskWindowManager(window, false);
+    else
+      XDeleteProperty(display, window, NetWmState());
   } else {
     XMoveResizeWindow(display, window, native->normalX, native->normalY,
                       unsigned(native->normalWidth), unsigned(native->normalHeight));

@@ -3,6 +3,9 @@
 // host.
 #include "app/Main_un.h"
 
+#include <cmath>
+
+#include "app/Scale.h"
 #include "app/Scene.h"
 #include "render/Graph_un.h"
 #include "script/Lua_un.h"
@@ -12,8 +15,13 @@ TMain* Main = nullptr;
 CLua* LuaHost = nullptr;
 
 TMain::TMain() {
-  ClientWidth = LogicalScreenWidth;
-  ClientHeight = LogicalScreenHeight;
+  Scale = SceneScale();
+  ClientWidth = int(std::lround(LogicalScreenWidth * Scale));
+  ClientHeight = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Width = ClientWidth;
+  SceneArea.Height = ClientHeight;
+  SceneArea.LogicalWidth = LogicalScreenWidth;
+  SceneArea.LogicalHeight = LogicalScreenHeight;
   BorderStyle = bsSingle;
   Position = poScreenCenter;
   SetCaption("Main");
@@ -23,16 +31,23 @@ TMain::TMain() {
   OnCreate = [this] { FormCreate(); };
   OnDestroy = [this] { FormDestroy(); };
   OnClick = [this] { FormClick(); };
-  OnMouseDown = [this](TMouseButton b, int x, int y) { FormMouseDown(b, x, y); };
-  OnMouseUp = [this](TMouseButton b, int x, int y) { FormMouseUp(b, x, y); };
-  OnMouseMove = [this](int x, int y) { FormMouseMove(x, y); };
+  OnMouseDown = [this](TMouseButton b, float x, float y) { FormMouseDown(b, x, y); };
+  OnMouseUp = [this](TMouseButton b, float x, float y) { FormMouseUp(b, x, y); };
+  OnMouseMove = [this](float x, float y) { FormMouseMove(x, y); };
   OnMouseLeave = [this] { FormMouseLeave(); };
-  OnMouseWheel = [this](TWheelDirection d, int x, int y) { FormMouseWheel(d, x, y); };
+  OnMouseWheel = [this](TWheelDirection d, float x, float y) { FormMouseWheel(d, x, y); };
   OnKeyDown = [this](const std::string& key, bool repeat) { FormKeyDown(key, repeat); };
   OnKeyUp = [this](const std::string& key) { FormKeyUp(key); };
   OnTextInput = [this](const std::string& text) { FormTextInput(text); };
+  OnResize = [this] { FormResize(); };
+  OnDesktopScaleChanged = [this](double scale, int* width, int* height) {
+    return FormDesktopScaleChanged(scale, width, height);
+  };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
   SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
+  SceneWindow.SetFullScreen = [this](bool on) { SetFullScreen(on); };
+  SceneWindow.FullScreen = [this] { return FullScreen(); };
+  SceneWindow.SetCursorVisible = [this](bool visible) { SetCursorVisible(visible); };
 }
 
 TMain::~TMain() {
@@ -42,6 +57,7 @@ TMain::~TMain() {
 
 void TMain::FormCreate() {
   GLScreen = new CGLScreen(Handle());
+  GLScreen->Scale = float(Scale);
   StartScene(*this);
   SceneStarted();
   Timer1.SetEnabled(true);
@@ -56,6 +72,34 @@ void TMain::FormDestroy() {
 }
 
 void TMain::FormClick() {}
+
+void TMain::FormResize() {
+  // A minimised window has no client area; the scene keeps its place for when it comes back.
+  if (ClientWidth <= 0 || ClientHeight <= 0) return;
+  Scale = FittingScale(ClientWidth, ClientHeight);
+  const int width = int(std::lround(LogicalScreenWidth * Scale));
+  const int height = int(std::lround(LogicalScreenHeight * Scale));
+  SceneArea.Left = (ClientWidth - width) / 2;
+  SceneArea.Top = (ClientHeight - height) / 2;
+  SceneArea.Width = width;
+  SceneArea.Height = height;
+  if (GLScreen == nullptr) return;
+  // The frame clears the whole window black and draws into the scene's rectangle only.
+  GLScreen->UpdateClientSize();
+  GLScreen->SetSceneRect(SceneArea.Left, SceneArea.Top, width, height);
+  GLScreen->Scale = float(Scale);
+}
+
+bool TMain::FormDesktopScaleChanged(double desktopScale, int* clientWidth,
+                                    int* clientHeight) const {
+  if (ScaleAsked > 0) return false;
+  int workWidth = 0, workHeight = 0;
+  if (!DesktopWorkArea(&workWidth, &workHeight)) workWidth = workHeight = 0;
+  const double scale = ChooseScale(0, desktopScale, workWidth, workHeight);
+  *clientWidth = int(std::lround(LogicalScreenWidth * scale));
+  *clientHeight = int(std::lround(LogicalScreenHeight * scale));
+  return true;
+}
 
 void TMain::Timer1Timer() {
   ReloadSceneWhenChanged();
@@ -106,17 +150,16 @@ std::string MouseEventName(TMouseButton button, const char* action) {
   return std::string(word) + action;
 }
 
-void TMain::MouseEvent(TMouseButton button, const char* action, int x, int y) {
+void TMain::MouseEvent(TMouseButton button, const char* action, float x, float y) {
   if (LuaHost == nullptr) return;
-  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
-  LuaHost->MouseEvent(point, MouseEventName(button, action));
+  LuaHost->MouseEvent(TFloatPoint{x, y}, MouseEventName(button, action));
 }
 
-void TMain::FormMouseDown(TMouseButton button, int x, int y) {
+void TMain::FormMouseDown(TMouseButton button, float x, float y) {
   MouseEvent(button, "Press", x, y);
 }
 
-void TMain::FormMouseUp(TMouseButton button, int x, int y) {
+void TMain::FormMouseUp(TMouseButton button, float x, float y) {
   MouseEvent(button, "Release", x, y);
 }
 
@@ -133,9 +176,9 @@ std::string WheelEventName(TWheelDirection direction) {
   }
 }
 
-void TMain::FormMouseMove(int x, int y) {
+void TMain::FormMouseMove(float x, float y) {
   if (LuaHost == nullptr) return;
-  LuaHost->PointerMoved(TFloatPoint{static_cast<float>(x), static_cast<float>(y)});
+  LuaHost->PointerMoved(TFloatPoint{x, y});
 }
 
 void TMain::FormMouseLeave() {
@@ -143,10 +186,9 @@ void TMain::FormMouseLeave() {
   LuaHost->PointerLeft();
 }
 
-void TMain::FormMouseWheel(TWheelDirection direction, int x, int y) {
+void TMain::FormMouseWheel(TWheelDirection direction, float x, float y) {
   if (LuaHost == nullptr) return;
-  TFloatPoint point{static_cast<float>(x), static_cast<float>(y)};
-  LuaHost->WheelEvent(point, WheelEventName(direction));
+  LuaHost->WheelEvent(TFloatPoint{x, y}, WheelEventName(direction));
 }
 
 void TMain::FormKeyDown(const std::string& key, bool repeat) {

@@ -17,18 +17,28 @@ class TMain : public TForm {
   ~TMain() override;
 
   TTimer Timer1{this};
+  // Device pixels per logical unit, chosen when the window is made: its client area is the
+  // scene's 800 by 600 units at this scale. A window of another size (full screen) shows the
+  // scene at the largest scale that fits it.
+  double Scale = 1;
 
   void FormCreate();
   void FormDestroy();
   void FormClick();
-  void FormMouseDown(TMouseButton button, int x, int y);
-  void FormMouseUp(TMouseButton button, int x, int y);
-  void FormMouseMove(int x, int y);
+  void FormMouseDown(TMouseButton button, float x, float y);
+  void FormMouseUp(TMouseButton button, float x, float y);
+  void FormMouseMove(float x, float y);
   void FormMouseLeave();
-  void FormMouseWheel(TWheelDirection direction, int x, int y);
+  void FormMouseWheel(TWheelDirection direction, float x, float y);
   void FormKeyDown(const std::string& key, bool repeat);
   void FormKeyUp(const std::string& key);
   void FormTextInput(const std::string& text);
+  // The client area took a new size: the scene at the largest scale that fits, centred, the
+  // rest black.
+  void FormResize();
+  // The client size the window wants on a monitor of that scale; false when --scale holds it.
+  // Only a question: nothing changes until the window has that size.
+  bool FormDesktopScaleChanged(double desktopScale, int* clientWidth, int* clientHeight) const;
   void Timer1Timer();
   // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
   void SetTickInterval(unsigned ms);
@@ -36,7 +46,7 @@ class TMain : public TForm {
   void SceneStarted();
 
  private:
-  void MouseEvent(TMouseButton button, const char* action, int x, int y);
+  void MouseEvent(TMouseButton button, const char* action, float x, float y);
 
   // When the last tick that ran the scene (not only drew it) began.
   std::chrono::steady_clock::time_point LastSceneTick;

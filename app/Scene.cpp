@@ -147,10 +147,9 @@ void StartScene(TForm& form) {
   LuaHost = new CLua();
   // A scene started again under a still pointer has the nodes under it entered at its first
   // frame, not at the pointer's next move.
-  int x = 0;
-  int y = 0;
-  if (form.PointerPosition(&x, &y))
-    LuaHost->PointerStartsAt(TFloatPoint{static_cast<float>(x), static_cast<float>(y)});
+  float x = 0;
+  float y = 0;
+  if (form.PointerPosition(&x, &y)) LuaHost->PointerStartsAt(TFloatPoint{x, y});
   if (!LuaHost->LoadScript(StartScriptName)) form.SetCaption(LuaHost->LastError());
 }
 

@@ -2,6 +2,7 @@
 // shut-down in reverse.
 #include "app/CommandLine.h"
 #include "app/Main_un.h"
+#include "app/Scale.h"
 #include "app/Scene.h"
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
@@ -48,10 +49,14 @@ int main(int argc, char** argv) {
     LuaLibraryFallbackFolder = ProgramFolder;
   }
   if (options.Watch) WatchScene();
+  ScaleAsked = options.Scale;
   // The Lua library's name holds its default from module start-up; nothing is loaded yet.
 
   if (!Application->Initialize()) return 1;
   Application->CreateForm(&Main);
+  // Before the window shows: it shows up on the monitor under the pointer.
+  if (options.FullScreen) Application->SafeCall([] { Main->SetFullScreen(true); });
+  if (options.HideCursor) Application->SafeCall([] { Main->SetCursorVisible(false); });
   Application->Run();
   Application->DestroyForms();
 

@@ -6,9 +6,10 @@
 // limit the program is measured against; run as it is, they show what a bare program pays. With
 // `png` the textures are the RGBA PNG files, premultiplied and clamped, and blending is on for
 // the whole frame. With `filled` no texture is bound: each quad is one of `textures` colours,
-// premultiplied at alpha 0.5, blended.
+// premultiplied at alpha 0.5, blended. With `scale=S` the window is 800*S by 600*S pixels and the
+// viewport covers it: the same frame drawn larger.
 //
-// Usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]
+// Usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled] [scale=S]
 //        reference texture <file.bmp|file.jpg|file.png> <loads>
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -185,11 +186,12 @@ float ReadField(lua_State* L, const char* key) {
 }
 
 bool g_filled = false;
+float g_scale = 1;
 
 void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  glViewport(0, 0, 800, 600);
+  glViewport(0, 0, GLsizei(800 * g_scale), GLsizei(600 * g_scale));
   glOrtho(0, 800, 0, 600, -1, 1);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -230,7 +232,8 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
 int main(int argc, char** argv) {
   if (argc < 4 || (argc < 5 && std::string(argv[1]) != "texture")) {
     std::fprintf(stderr,
-                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]\n"
+                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]"
+                 " [scale=S]\n"
                  "       reference texture <file> <loads>\n");
     return 2;
   }
@@ -239,13 +242,19 @@ int main(int argc, char** argv) {
   int count = textureMode ? 0 : std::atoi(argv[2]);
   int textureCount = textureMode ? 0 : std::atoi(argv[3]);
   int frames = textureMode ? std::atoi(argv[3]) : std::atoi(argv[4]);
-  const bool png = !textureMode && argc > 5 && std::string(argv[5]) == "png";
-  g_filled = !textureMode && argc > 5 && std::string(argv[5]) == "filled";
+  bool png = false;
+  for (int i = 5; !textureMode && i < argc; ++i) {
+    const std::string option = argv[i];
+    png = png || option == "png";
+    g_filled = g_filled || option == "filled";
+    if (option.compare(0, 6, "scale=") == 0) g_scale = float(std::atof(option.c_str() + 6));
+  }
+  if (!(g_scale >= 0.5f && g_scale <= 4)) g_scale = 1;
 
   if (!Application->Initialize()) return 1;
   TForm* form = new TForm();
-  form->ClientWidth = 800;
-  form->ClientHeight = 600;
+  form->ClientWidth = int(800 * g_scale);
+  form->ClientHeight = int(600 * g_scale);
   HDC dc = GetDC(form->Handle());
   PIXELFORMATDESCRIPTOR pfd{};
   pfd.nSize = sizeof pfd;

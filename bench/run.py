@@ -14,6 +14,7 @@ import argparse
 import glob
 import json
 import os
+import re
 import resource
 import shutil
 import statistics
@@ -32,6 +33,9 @@ MODES = (1, 8)
 KINDS = ("bmp", "jpeg", "png", "none")
 # The blended frame: RGBA PNG textures against the limit reference with blending on.
 BLENDED = (1000, 8)
+# The frame at scale 2 (1600 by 1200 device pixels) against the limit reference drawing the same
+# frame at that size; the display must hold such a window (scripts/bench makes one that does).
+SCALED = (1000, 8, 2)
 # glibc keeps every freed byte: no trimming of the heap's top, no mapping of large blocks apart.
 NO_TRIM = "glibc.malloc.trim_threshold=4294967295:glibc.malloc.mmap_threshold=33554432"
 
@@ -174,7 +178,15 @@ end })""" % (exit_after_frames, measure))
         f.write("\n".join(lines) + "\n")
 
 
-def program_ticks(program, folder, count, textures, kind, ticks):
+def display_holds(width, height):
+    """Whether the display's screen is at least that large (a scaled window is otherwise made
+    smaller to fit)."""
+    out, _, _ = run(["xdpyinfo"])
+    match = re.search(r"dimensions:\s+(\d+)x(\d+)", out)
+    return bool(match) and int(match.group(1)) >= width and int(match.group(2)) >= height
+
+
+def program_ticks(program, folder, count, textures, kind, ticks, arguments=()):
     """Runs the program on the scene as a user does (its own timer, its own environment) and
     returns per tick: CPU, user and system ms, minor faults, wall ms; and the peak resident
     size in MiB."""
@@ -182,7 +194,7 @@ def program_ticks(program, folder, count, textures, kind, ticks):
     result = os.path.join(work, "ticks.txt")
     program_script(folder, count, textures, ticks, kind, measure=result)
     shutil.copy(os.path.join(folder, "Test.lua"), os.path.join(work, "Test.lua"))
-    subprocess.run([program], cwd=work, env=gl_env(), stdout=subprocess.DEVNULL,
+    subprocess.run([program] + list(arguments), cwd=work, env=gl_env(), stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=1200)
     try:
         n, cpu, user, system, faults, wall, hwm = open(result).read().split()
@@ -225,9 +237,13 @@ def main():
     micro = {}
     loads = {"jpeg": [], "bmp": [], "png": []}
     blended = {"ours": [], "limit": []}
+    scaled = {"ours": [], "limit": []}
+    scaled_size = (800 * SCALED[2], 600 * SCALED[2])
+    can_scale = display_holds(*scaled_size)
 
-    def reference_frame(n, t, frames, env, png=False):
-        cmd = [reference, "frames", str(n), str(t), str(frames)] + (["png"] if png else [])
+    def reference_frame(n, t, frames, env, png=False, scale=1):
+        cmd = [reference, "frames", str(n), str(t), str(frames)] + (["png"] if png else []) + \
+            (["scale=%g" % scale] if scale != 1 else [])
         out, _, _ = run(cmd, cwd=folder, env=env)
         try:
             wall, user, system, faults = (float(v) for v in out.split())
@@ -274,6 +290,16 @@ def main():
                                  gl_env({"GLIBC_TUNABLES": NO_TRIM}), png=True)
         if result:
             blended["limit"].append(result)
+        if can_scale:
+            n, t, s = SCALED
+            result = program_ticks(program, folder, n, t, "bmp", ticks_for(n, args.quick),
+                                   ["--scale", "%g" % s])
+            if result:
+                scaled["ours"].append(result)
+            result = reference_frame(n, t, frames_for(n, args.quick),
+                                     gl_env({"GLIBC_TUNABLES": NO_TRIM}), scale=s)
+            if result:
+                scaled["limit"].append(result)
         # The reference's texture loads, on the same 2048 by 2048 files the program loaded.
         large = sorted(glob.glob("/tmp/kestrune-bench-*/large.jpg"), key=os.path.getmtime)
         if large:
@@ -345,6 +371,22 @@ def main():
     limit, limit_text = cpu(blended["limit"])
     print("| %d nodes, %d PNG textures | %.2f | %s | %s | %.2f |"
           % (n, t, med(blended["ours"]), ours_text, limit_text, ratio(ours, limit)))
+
+    print()
+    n, t, s = SCALED
+    if can_scale:
+        print("The frame at scale %g (%d by %d device pixels); the limit reference draws the same "
+              "frame at that size" % ((s,) + scaled_size))
+        print()
+        print("| frame | ours CPU | limit CPU | ours / limit |")
+        print("|---|---:|---:|---:|")
+        ours, ours_text = cpu(scaled["ours"])
+        limit, limit_text = cpu(scaled["limit"])
+        print("| %d nodes, %d textures, scale %g | %s | %s | %.2f |"
+              % (n, t, s, ours_text, limit_text, ratio(ours, limit)))
+    else:
+        print("The frame at scale %g: not measured, the display is smaller than %d by %d"
+              % ((s,) + scaled_size))
 
     print()
     print("The program's ticks by the files the scene loads: per tick after the first second")

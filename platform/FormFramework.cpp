@@ -46,9 +46,35 @@ void FireTimer(TTimer* timer) {
 
 namespace {
 
-bool InsideClient(const TForm* form, int x, int y) {
-  return x >= 0 && y >= 0 && x < form->ClientWidth && y < form->ClientHeight;
+// The scene's rectangle, with the whole client area standing in for one that was never set.
+TForm::TSceneArea SceneOf(const TForm& form) {
+  TForm::TSceneArea area = form.SceneArea;
+  if (area.Width > 0 && area.Height > 0) return area;
+  area = TForm::TSceneArea();
+  area.Width = form.ClientWidth;
+  area.Height = form.ClientHeight;
+  area.LogicalWidth = float(form.ClientWidth);
+  area.LogicalHeight = float(form.ClientHeight);
+  return area;
 }
+
+}  // namespace
+
+void SceneUnits(const TForm& form, int x, int y, float* logicalX, float* logicalY) {
+  const TForm::TSceneArea area = SceneOf(form);
+  // In double, so that a whole scale's positions (multiples of 1/8 of a unit at most) come out
+  // exact, and one unit per pixel gives the pixel's own number.
+  *logicalX = float(double(x - area.Left) * area.LogicalWidth / area.Width);
+  *logicalY = float(double(y - area.Top) * area.LogicalHeight / area.Height);
+}
+
+bool InsideScene(const TForm& form, int x, int y) {
+  const TForm::TSceneArea area = SceneOf(form);
+  return x >= area.Left && y >= area.Top && x < area.Left + area.Width &&
+         y < area.Top + area.Height;
+}
+
+namespace {
 
 void SetCapture(TForm* form, bool capture) {
   TForm::Input& input = form->InputData();
@@ -60,25 +86,30 @@ void SetCapture(TForm* form, bool capture) {
 
 void MouseButtonDown(TForm* form, TMouseButton button, int x, int y) {
   if (!FormLive(form)) return;
-  const bool inside = InsideClient(form, x, y);
-  // Only a left press over the client area captures the pointer. A left press outside arrives
+  const bool inside = InsideScene(*form, x, y);
+  // Only a left press over the scene captures the pointer. A left press outside arrives
   // only while another button holds the pointer, and it ends any capture whose release the
   // window system lost.
   if (button == mbLeft) SetCapture(form, inside);
   if (!inside) return;
-  if (form->OnMouseDown) Application->SafeCall([&] { form->OnMouseDown(button, x, y); });
+  float logicalX = 0, logicalY = 0;
+  SceneUnits(*form, x, y, &logicalX, &logicalY);
+  if (form->OnMouseDown)
+    Application->SafeCall([&] { form->OnMouseDown(button, logicalX, logicalY); });
 }
 
 void MouseButtonUp(TForm* form, TMouseButton button, int x, int y) {
   if (!FormLive(form)) return;
-  const bool inside = InsideClient(form, x, y);
+  const bool inside = InsideScene(*form, x, y);
   const bool captured = button == mbLeft && form->InputData().leftCaptured;
   if (button == mbLeft) SetCapture(form, false);
   // A release outside whose press this form never heard is not ours.
   if (!inside && !captured) return;
   if (captured && inside && form->OnClick) Application->SafeCall(form->OnClick);
+  float logicalX = 0, logicalY = 0;
+  SceneUnits(*form, x, y, &logicalX, &logicalY);
   if (FormLive(form) && form->OnMouseUp)
-    Application->SafeCall([&] { form->OnMouseUp(button, x, y); });
+    Application->SafeCall([&] { form->OnMouseUp(button, logicalX, logicalY); });
   // The pointer was followed outside until now.
   if (!inside) MouseLeft(form);
 }
@@ -90,7 +121,7 @@ void MouseCaptureLost(TForm* form) {
 void MouseMoved(TForm* form, int x, int y) {
   if (!FormLive(form)) return;
   TForm::Input& input = form->InputData();
-  if (!InsideClient(form, x, y) && !input.leftCaptured) {
+  if (!InsideScene(*form, x, y) && !input.leftCaptured) {
     MouseLeft(form);
     return;
   }
@@ -99,7 +130,9 @@ void MouseMoved(TForm* form, int x, int y) {
   input.pointerIn = true;
   input.pointerX = x;
   input.pointerY = y;
-  if (form->OnMouseMove) Application->SafeCall([&] { form->OnMouseMove(x, y); });
+  SceneUnits(*form, x, y, &input.logicalX, &input.logicalY);
+  const float logicalX = input.logicalX, logicalY = input.logicalY;
+  if (form->OnMouseMove) Application->SafeCall([&] { form->OnMouseMove(logicalX, logicalY); });
 }
 
 void MouseLeft(TForm* form) {
@@ -111,8 +144,11 @@ void MouseLeft(TForm* form) {
 }
 
 void MouseWheel(TForm* form, TWheelDirection direction, int x, int y) {
-  if (!FormLive(form) || !InsideClient(form, x, y)) return;
-  if (form->OnMouseWheel) Application->SafeCall([&] { form->OnMouseWheel(direction, x, y); });
+  if (!FormLive(form) || !InsideScene(*form, x, y)) return;
+  float logicalX = 0, logicalY = 0;
+  SceneUnits(*form, x, y, &logicalX, &logicalY);
+  if (form->OnMouseWheel)
+    Application->SafeCall([&] { form->OnMouseWheel(direction, logicalX, logicalY); });
 }
 
 void KeyDown(TForm* form, unsigned code, const std::string& name, bool wasDown) {
@@ -257,10 +293,10 @@ void TForm::SetCaption(const std::string& caption) {
   if (handle_) CaptionNative(handle_, caption_);
 }
 
-bool TForm::PointerPosition(int* x, int* y) const {
+bool TForm::PointerPosition(float* x, float* y) const {
   if (!input_->pointerIn) return false;
-  *x = input_->pointerX;
-  *y = input_->pointerY;
+  *x = input_->logicalX;
+  *y = input_->logicalY;
   return true;
 }
 

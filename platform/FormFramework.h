@@ -38,22 +38,22 @@ bool FormLive(TForm* form);
 // A timer is due: its handler runs unless the timer is gone, disabled or already running.
 void FireTimer(TTimer* timer);
 
-// A mouse button went down or up at a client position (which may lie outside the client area
-// while the pointer is held). Presses count only over the client area; a left press there
-// takes the capture, and that button's release is then delivered wherever it happens. Other
-// releases count only over the client area. A left release over the client area whose press was
-// delivered is also a click.
+// A mouse button went down or up at a client position in device pixels (which may lie outside
+// the client area while the pointer is held); the handlers hear it in the scene's units
+// (TForm::SceneArea). Presses count only over the scene; a left press there takes the capture,
+// and that button's release is then delivered wherever it happens. Other releases count only
+// over the scene. A left release over the scene whose press was delivered is also a click.
 void MouseButtonDown(TForm* form, TMouseButton button, int x, int y);
 void MouseButtonUp(TForm* form, TMouseButton button, int x, int y);
 // The system took the capture away (another window, a message box): the left button's release
 // is no longer followed outside.
 void MouseCaptureLost(TForm* form);
-// The pointer is at a client position (outside the client area it arrives only while a button
-// holds the pointer: then it counts only while the left button does, and otherwise as leaving).
+// The pointer is at a client position (outside the scene it counts only while the left button
+// holds the pointer, and otherwise as leaving).
 void MouseMoved(TForm* form, int x, int y);
 // The pointer left the window. While the left button holds it, it is followed until its release.
 void MouseLeft(TForm* form);
-// One notch of a wheel at a client position; it counts only over the client area.
+// One notch of a wheel at a client position; it counts only over the scene.
 void MouseWheel(TForm* form, TWheelDirection direction, int x, int y);
 
 // A key went down or up. `code` tells the keys apart (both Shift keys have one name); `name` is
@@ -67,6 +67,12 @@ void KeyUp(TForm* form, unsigned code);
 void TextTyped(TForm* form, const std::string& text);
 // The window lost the keyboard: every key it holds goes up.
 void KeyboardLost(TForm* form);
+
+// [shared] A client position in device pixels as the scene's logical units: unrounded, and the
+// pixel's own position where the scene is the whole client area at one unit per pixel.
+void SceneUnits(const TForm& form, int x, int y, float* logicalX, float* logicalY);
+// [shared] Whether a client position lies on the scene (not on the bars around it).
+bool InsideScene(const TForm& form, int x, int y);
 
 // [shared] UTF-8 of a Unicode code point; nothing for control characters and what is no character.
 // Keys outside the table of names are named so, by what they type unshifted (in lower case).
@@ -109,8 +115,10 @@ void StopTimerNative(TTimer* timer);
 struct TForm::Input {
   bool leftCaptured = false;  // a left press over the client area was delivered, not yet released
   bool pointerIn = false;     // moves were delivered since the pointer last left
-  int pointerX = 0;           // where the last one was
+  int pointerX = 0;           // where the last one was, in device pixels
   int pointerY = 0;
+  float logicalX = 0;  // and in the scene's units
+  float logicalY = 0;
   // Keys down, in the order they went down: code and name.
   std::vector<std::pair<unsigned, std::string>> heldKeys;
 };

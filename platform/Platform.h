@@ -199,6 +199,17 @@ void ConfigureHeap();
 void ReleaseFreeHeap();
 
 // ---------------------------------------------------------------------------------------------
+// The desktop's scale [backend]
+
+// How many device pixels the desktop gives to a pixel of 96 DPI, as the system's settings say
+// (neither rounded nor bounded); 1 where they say nothing.
+double DesktopScale();
+// The size of the work area (the monitor without panels and task bars) where a new window
+// shows up, in device pixels; false when the system cannot say. While a form is asked about a
+// change of the monitor's scale (TForm::OnDesktopScaleChanged), the work area of that monitor.
+bool DesktopWorkArea(int* width, int* height);
+
+// ---------------------------------------------------------------------------------------------
 // Message boxes [shared]; the box itself is the backend's (FormFramework.h)
 
 // Tests swap the box for a recorder; an empty function restores the real box.
@@ -268,27 +279,51 @@ class TForm {
   TBorderStyle BorderStyle = bsSingle;
   TPosition Position = poScreenCenter;
 
-  // Where the pointer is, as the last movement over the client area (or anywhere while the left
+  // The scene's rectangle in the client area, in device pixels, and the logical size it shows.
+  // The mouse handlers hear positions in those logical units, measured from the rectangle's
+  // corner, and only the rectangle counts as the window for them (the left button's release is
+  // followed anywhere all the same). A width or height of 0 means the whole client area at one
+  // unit per pixel, where positions stay whole numbers.
+  struct TSceneArea {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    float LogicalWidth = 0;
+    float LogicalHeight = 0;
+  };
+  TSceneArea SceneArea;
+
+  // Where the pointer is, as the last movement over the scene (or anywhere while the left
   // button holds it) said; false when it has left the window since.
-  bool PointerPosition(int* x, int* y) const;
+  bool PointerPosition(float* x, float* y) const;
 
   void Show();           // [backend]
   void Close();          // as the user's close button does: the loop ends when it is the main form
+
+  // [backend] Full screen: the window, without frame, covers the monitor it is on (before Show:
+  // the monitor under the pointer); off gives back the window it was. Not topmost, so message
+  // boxes show above it. The client size changes when the system has made the change:
+  // ClientWidth and ClientHeight then hold the new size and OnResize runs.
+  void SetFullScreen(bool on);
+  bool FullScreen() const;  // [backend] what was last asked
+  // [backend] Whether the pointer shows over the client area.
+  void SetCursorVisible(bool visible);
   bool Visible() const;  // [backend]
 
   std::function<void()> OnCreate;
   std::function<void()> OnDestroy;
   std::function<void()> OnClick;
-  std::function<void(TMouseButton button, int x, int y)> OnMouseDown;
-  std::function<void(TMouseButton button, int x, int y)> OnMouseUp;
-  // The pointer moved over the client area, or anywhere while the left button holds it.
+  std::function<void(TMouseButton button, float x, float y)> OnMouseDown;
+  std::function<void(TMouseButton button, float x, float y)> OnMouseUp;
+  // The pointer moved over the scene, or anywhere while the left button holds it.
   // Movements that come faster than they are handled arrive as the latest one.
-  std::function<void(int x, int y)> OnMouseMove;
+  std::function<void(float x, float y)> OnMouseMove;
   // The pointer left the window (while the left button holds it: when that button is released
   // outside).
   std::function<void()> OnMouseLeave;
-  // One notch of a wheel with the pointer over the client area.
-  std::function<void(TWheelDirection direction, int x, int y)> OnMouseWheel;
+  // One notch of a wheel with the pointer over the scene.
+  std::function<void(TWheelDirection direction, float x, float y)> OnMouseWheel;
   // A key went down (again, with `repeat`, while held) or up; keys are named as the user's
   // layout labels them: letters and digits as their lower-case character, the others by a fixed
   // table ("space", "return", "f1", ...), else the character they type unshifted, else
@@ -297,6 +332,15 @@ class TForm {
   std::function<void(const std::string& key)> OnKeyUp;
   // Text the keys produced (UTF-8, dead keys and compose sequences done, no control characters).
   std::function<void(const std::string& text)> OnTextInput;
+  // The client area took a new size (ClientWidth and ClientHeight hold it): the handler places
+  // the scene in it (SceneArea).
+  std::function<void()> OnResize;
+  // The monitor's scale changed (the window moved to another monitor, or the user changed the
+  // setting): the handler says the client size it wants at that scale, or false to keep its
+  // size. A backend whose system reports such changes asks it (also before the change, to size
+  // the window being dragged) and then resizes the window, which runs OnResize.
+  std::function<bool(double desktopScale, int* clientWidth, int* clientHeight)>
+      OnDesktopScaleChanged;
 
   // Runs OnCreate; the application object calls it once the form's components exist.
   void DoCreate();

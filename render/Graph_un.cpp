@@ -92,6 +92,14 @@ void CGLScreen::UpdateClientSize() {
   GetClientRect(WindowHandle, &rect);
   ClientWidth = float(rect.right - rect.left);
   ClientHeight = float(rect.bottom - rect.top);
+  SetSceneRect(0, 0, int32_t(rect.right - rect.left), int32_t(rect.bottom - rect.top));
+}
+
+void CGLScreen::SetSceneRect(int32_t left, int32_t top, int32_t width, int32_t height) {
+  SceneLeft = left;
+  SceneTop = top;
+  SceneWidth = float(width);
+  SceneHeight = float(height);
 }
 
 void CGLScreen::BeginFrame() {
@@ -100,7 +108,9 @@ void CGLScreen::BeginFrame() {
   if (GLBind::wglMakeCurrent) GLBind::wglMakeCurrent(DeviceContext, RenderContext);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  glViewport(0, 0, GLsizei(std::lround(ClientWidth)), GLsizei(std::lround(ClientHeight)));
+  // OpenGL counts the viewport's corner from the window's bottom left.
+  glViewport(GLint(SceneLeft), GLint(std::lround(ClientHeight - SceneTop - SceneHeight)),
+             GLsizei(std::lround(SceneWidth)), GLsizei(std::lround(SceneHeight)));
   glOrtho(0.0, double(LogicalWidth), 0.0, double(LogicalHeight), -1.0, 1.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -136,14 +146,16 @@ void CGLScreen::ApplyClip(const TFloatRect* rect) {
   if (Clipping && rect->Left == ClipRect.Left && rect->Top == ClipRect.Top &&
       rect->Width == ClipRect.Width && rect->Height == ClipRect.Height)
     return;
-  // The viewport spreads the logical screen over the whole client area; the scissor box counts
-  // device pixels from the bottom left.
-  const double scaleX = double(ClientWidth) / LogicalWidth;
-  const double scaleY = double(ClientHeight) / LogicalHeight;
-  const long left = std::lround(rect->Left * scaleX);
-  const long right = std::lround((rect->Left + rect->Width) * scaleX);
-  const long bottom = std::lround((LogicalHeight - rect->Top - rect->Height) * scaleY);
-  const long top = std::lround((LogicalHeight - rect->Top) * scaleY);
+  // The viewport spreads the logical screen over the scene's rectangle; the scissor box counts
+  // device pixels from the window's bottom left.
+  const double scaleX = double(SceneWidth) / LogicalWidth;
+  const double scaleY = double(SceneHeight) / LogicalHeight;
+  const long originX = SceneLeft;
+  const long originY = std::lround(ClientHeight - SceneTop - SceneHeight);
+  const long left = originX + std::lround(rect->Left * scaleX);
+  const long right = originX + std::lround((rect->Left + rect->Width) * scaleX);
+  const long bottom = originY + std::lround((LogicalHeight - rect->Top - rect->Height) * scaleY);
+  const long top = originY + std::lround((LogicalHeight - rect->Top) * scaleY);
   glScissor(GLint(left), GLint(bottom), GLsizei(std::max(0L, right - left)),
             GLsizei(std::max(0L, top - bottom)));
   if (!Clipping) glEnable(GL_SCISSOR_TEST);
@@ -155,10 +167,21 @@ void CGLScreen::DrawQuad(const TFloatRect& dest, const TFloatRect& source) {
   // Logical y grows downwards, OpenGL's upwards; texture t = 1 is the image's top row since the
   // loaders hand images over bottom row first.
   const float height = float(LogicalHeight);
-  const float leftX = dest.Left;
-  const float rightX = dest.Left + dest.Width;
-  const float topY = height - dest.Top;
-  const float bottomY = height - dest.Top - dest.Height;
+  float leftX = dest.Left;
+  float rightX = dest.Left + dest.Width;
+  float topY = height - dest.Top;
+  float bottomY = height - dest.Top - dest.Height;
+  if (Scale != 1) {
+    // Edges on whole device pixels, round(scale * x), as at scale 1 whole units are: a fraction
+    // of a pixel would otherwise fall to whichever side the rasteriser's rule for pixel centres
+    // gives it, and neighbouring nodes could leave a gap or overlap by a pixel.
+    const float unitsX = SceneWidth / float(LogicalWidth);
+    const float unitsY = SceneHeight / float(LogicalHeight);
+    leftX = std::round(leftX * unitsX) / unitsX;
+    rightX = std::round(rightX * unitsX) / unitsX;
+    topY = std::round(topY * unitsY) / unitsY;
+    bottomY = std::round(bottomY * unitsY) / unitsY;
+  }
   const float leftS = source.Left;
   const float rightS = source.Left + source.Width;
   const float topT = 1 - source.Top;
@@ -183,11 +206,29 @@ void CGLScreen::DrawPicture(const TGLTexture& texture, const TFloatRect& dest,
   SetBlending(texture.HasAlpha || faded);
   glBindTexture(GL_TEXTURE_2D, texture.TextureId);
   UntexturedBound = false;
+  if (Scale != 1 && texture.TextureId != 0) SampleForScale(texture, source);
   // The texture's colours are premultiplied, so scaling all four by the opacity fades them.
   if (faded) glColor4f(opacity, opacity, opacity, opacity);
   DrawQuad(dest, source);
   // Pictures without an image draw in the current colour: it is white for them again.
   if (faded) glColor4f(1, 1, 1, 1);
+}
+
+void CGLScreen::SampleForScale(const TGLTexture& texture, const TFloatRect& source) {
+  // Alpha textures clamp always. An opaque one repeats for pictures that tile it; but a picture
+  // cut from inside it, scaled, is filtered across its edges, and repeating there would blend
+  // in texels of the opposite edge.
+  if (texture.HasAlpha) return;
+  const float s0 = std::min(source.Left, source.Left + source.Width);
+  const float s1 = std::max(source.Left, source.Left + source.Width);
+  const float t0 = std::min(source.Top, source.Top + source.Height);
+  const float t1 = std::max(source.Top, source.Top + source.Height);
+  const bool inside = s0 >= 0 && t0 >= 0 && s1 <= 1 && t1 <= 1;
+  if (inside == texture.Clamped) return;
+  const GLint wrap = inside ? GL_CLAMP_TO_EDGE : GL_REPEAT;
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+  texture.Clamped = inside;
 }
 
 void CGLScreen::DrawFill(const TFloatRect& dest, const float color[4], float opacity) {
@@ -227,6 +268,12 @@ int32_t CGLScreen::AddTexture(const std::string& fileName, float width, float he
   LoadTextureFile(lowerName, path, textureId, hasAlpha, &TextureMemory);
   TextureTable[index].TextureId = textureId;
   TextureTable[index].HasAlpha = hasAlpha;
+  if (textureId != 0 && Scale < 1) {
+    // Shrunk pictures sample the mipmaps the upload built: from the base level alone, a picture
+    // drawn smaller than its texels shimmers and loses thin lines.
+    glBindTexture(GL_TEXTURE_2D, textureId);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+  }
   return index;
 }
 

@@ -9,8 +9,8 @@
 #include "platform/Platform.h"
 #include "render/Textures.h"
 
-// The logical coordinate system, whatever the window's size. The main window's client area has
-// the same size, so its pixel positions are logical coordinates as they are.
+// The logical coordinate system, whatever the window's size. At scale 1 the main window's client
+// area has the same size, so its pixel positions are logical coordinates as they are.
 constexpr int32_t LogicalScreenWidth = 800;
 constexpr int32_t LogicalScreenHeight = 600;
 
@@ -42,6 +42,9 @@ struct TGLTexture {
   float Width = 0;         // declared by the script, not the image's size
   float Height = 0;
   bool HasAlpha = false;  // premultiplied alpha: its pictures are blended over what is drawn
+  // An opaque texture's edges clamp rather than wrap, as the screen last set it for a picture
+  // (it is the screen's to change while drawing).
+  mutable bool Clamped = false;
 };
 
 class CGLScreen {
@@ -51,7 +54,11 @@ class CGLScreen {
   CGLScreen(const CGLScreen&) = delete;
   CGLScreen& operator=(const CGLScreen&) = delete;
 
+  // Reads the client area's size; the scene covers all of it again.
   void UpdateClientSize();
+  // The scene's rectangle in the client area, in device pixels from the top left; the rest of
+  // the client area is cleared to black and drawn on no more.
+  void SetSceneRect(int32_t left, int32_t top, int32_t width, int32_t height);
   void BeginFrame();
   void EndFrame();
   // Below an opacity of 1 the picture is blended, its premultiplied colour scaled by it.
@@ -76,6 +83,13 @@ class CGLScreen {
   HWND WindowHandle;
   float ClientWidth = 0;
   float ClientHeight = 0;
+  int32_t SceneLeft = 0;
+  int32_t SceneTop = 0;
+  float SceneWidth = 0;
+  float SceneHeight = 0;
+  // Device pixels per logical unit, as the main window chose it. Away from 1, node edges land on
+  // whole device pixels, and pictures are sampled so that scaling shows no seams.
+  float Scale = 1;
   HGLRC RenderContext = nullptr;
   HDC DeviceContext = nullptr;
   int32_t LogicalWidth = LogicalScreenWidth;
@@ -88,8 +102,9 @@ class CGLScreen {
   void SetBlending(bool on);
   void ApplyClip(const TFloatRect* rect);
   void DrawQuad(const TFloatRect& dest, const TFloatRect& source);
-  bool Blending = false;  // GL_BLEND as last set
-  bool Clipping = false;  // GL_SCISSOR_TEST as last set
+  void SampleForScale(const TGLTexture& texture, const TFloatRect& source);
+  bool Blending = false;         // GL_BLEND as last set
+  bool Clipping = false;         // GL_SCISSOR_TEST as last set
   bool UntexturedBound = false;  // texture object 0 is bound since the last fill
   TFloatRect ClipRect{0, 0, 0, 0};
 };

@@ -197,6 +197,34 @@ int GetTickInterval(lua_State* L) {
   });
 }
 
+int SetFullscreen(lua_State* L) {
+  return Guarded(L, [L] {
+    if (!ArgsMatch(L, true, {LUA_TBOOLEAN})) RaiseArgError(L, {LUA_TBOOLEAN});
+    const bool on = lua_toboolean(L, 1) != 0;
+    ClearStack(L);
+    if (SceneWindow.SetFullScreen) SceneWindow.SetFullScreen(on);
+    return 0;
+  });
+}
+
+int IsFullscreen(lua_State* L) {
+  return Guarded(L, [L] {
+    if (!ArgsMatch(L, true, {})) RaiseArgError(L, {});
+    lua_pushboolean(L, SceneWindow.FullScreen && SceneWindow.FullScreen());
+    return 1;
+  });
+}
+
+int SetCursorVisible(lua_State* L) {
+  return Guarded(L, [L] {
+    if (!ArgsMatch(L, true, {LUA_TBOOLEAN})) RaiseArgError(L, {LUA_TBOOLEAN});
+    const bool visible = lua_toboolean(L, 1) != 0;
+    ClearStack(L);
+    if (SceneWindow.SetCursorVisible) SceneWindow.SetCursorVisible(visible);
+    return 0;
+  });
+}
+
 // The node whose table is the first argument, the only one or followed by `more`. A removed
 // node's table gives null unless `removedIsError`.
 CLuaNode* NodeArg(lua_State* L, ArgPattern more, bool removedIsError = false) {
@@ -379,6 +407,9 @@ const struct {
     {"animate", Animate},
     {"setTickInterval", SetTickInterval},
     {"getTickInterval", GetTickInterval},
+    {"setFullscreen", SetFullscreen},
+    {"isFullscreen", IsFullscreen},
+    {"setCursorVisible", SetCursorVisible},
     {"remove", Remove},
     {"setVisible", SetVisible},
     {"isVisible", IsVisible},

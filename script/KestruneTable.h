@@ -1,5 +1,6 @@
 // The global table `kestrune`: the functions a scene calls for its time, its timers, its
-// animations and its tick interval, with the list they are registered from.
+// animations, its tick interval and its window (full screen, the pointer), with the list they
+// are registered from.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,12 @@ struct TSceneWindow {
   std::function<void(const std::string&)> SetCaption;
   // Makes the window's tick come every `ms` milliseconds (10 to 1000) from the next tick on.
   std::function<void(unsigned ms)> SetTickInterval;
+  // Puts the window on the whole monitor it is on, or gives back the window it was; and whether
+  // it was last asked to be there.
+  std::function<void(bool on)> SetFullScreen;
+  std::function<bool()> FullScreen;
+  // Shows or hides the pointer over the scene.
+  std::function<void(bool visible)> SetCursorVisible;
 };
 
 extern TSceneWindow SceneWindow;

@@ -8,14 +8,15 @@ display_number_free() {
   [ ! -e "/tmp/.X$1-lock" ] && ! grep -q "/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
 }
 
-# Starts Xvfb on a free display: sets STARTED_DISPLAY (":N") and STARTED_XVFB_PID.
+# Starts Xvfb on a free display: sets STARTED_DISPLAY (":N") and STARTED_XVFB_PID. The screen is
+# 1280 by 1024 unless XVFB_SCREEN says otherwise ("2048x1536x24").
 start_xvfb() {
   local n=$((200 + $$ % 100)) last=$((200 + $$ % 100 + 60)) fifo number
   fifo=$(mktemp -u)
   mkfifo "$fifo"
   while [ "$n" -lt "$last" ]; do
     if display_number_free "$n"; then
-      Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+      Xvfb ":$n" -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
       STARTED_XVFB_PID=$!
       number=""
       read -r number <"$fifo" || true

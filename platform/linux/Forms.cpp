@@ -57,6 +57,16 @@ void FireDueTimers() {
   }
 }
 
+// The window took a new size (full screen, or a window manager that does not keep to the fixed
+// size): the form places the scene in it.
+void ClientResized(TForm* form, int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  if (width == form->ClientWidth && height == form->ClientHeight) return;
+  form->ClientWidth = width;
+  form->ClientHeight = height;
+  if (form->OnResize && FormLive(form)) Application->SafeCall(form->OnResize);
+}
+
 void DispatchFormEvent(TForm::Native* native, XEvent& event) {
   TForm* form = native->form;
   const DisplayState& displayState = State();
@@ -116,6 +126,11 @@ void DispatchFormEvent(TForm::Native* native, XEvent& event) {
       return;
     case MapNotify:
       native->mapped = true;
+      FullScreenMapped(native);
+      return;
+    case ConfigureNotify:
+      if (event.xconfigure.window != native->window) return;
+      ClientResized(form, event.xconfigure.width, event.xconfigure.height);
       return;
     case UnmapNotify:
       native->mapped = false;
@@ -235,6 +250,7 @@ void formframework::DestroyNative(TForm::Native* native) {
       XFlush(display);
     }
   }
+  if (display && native->emptyCursor) XFreeCursor(display, native->emptyCursor);
   ForgetWindowDC(native);
   LiveWindows().erase(native);
   delete native;
@@ -265,15 +281,7 @@ HWND TForm::Handle() {
   LiveWindows().insert(native);
   SetCommonProperties(window);
   SetWindowTitle(window, caption_);
-  SetFixedSize(window, 0, 0, width, height);
-  // Move, minimise and close, but neither resizing nor maximising: the window has one size.
-  struct {
-    unsigned long flags, functions, decorations;
-    long inputMode;
-    unsigned long status;
-  } motif = {1 | 2, 4 | 8 | 32, 2 | 8 | 16 | 32, 0, 0};
-  XChangeProperty(display, window, displayState.motifWmHints, displayState.motifWmHints, 32,
-                  PropModeReplace, reinterpret_cast<unsigned char*>(&motif), 5);
+  SetWindowFunctions(window, false, 0, 0, width, height);
   return reinterpret_cast<HWND>(native);
 }
 
@@ -297,10 +305,14 @@ void TForm::Show() {
     }
     XMoveWindow(display, native->window, x, y);
     SetFixedSize(native->window, x, y, ClientWidth, ClientHeight);
+    native->normalX = x;
+    native->normalY = y;
+    ShowFullScreen(native);
   }
   XMapRaised(display, native->window);
   XFlush(display);
   native->mapped = true;
+  FullScreenMapped(native);
 }
 
 void formframework::HideNative(TForm::Native* native) {

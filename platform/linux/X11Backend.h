@@ -73,6 +73,30 @@ void SetCommonProperties(Window window);
 void SetFixedSize(Window window, int x, int y, int width, int height);
 
 // ---------------------------------------------------------------------------------------------
+// Monitors and full screen
+
+struct MonitorRect {
+  int x, y, width, height;
+};
+// The monitor holding the point on the root window, else the nearest one; the whole screen where
+// RandR names none.
+MonitorRect MonitorAt(int x, int y);
+// Whether a window manager that follows the desktop conventions (_NET_SUPPORTING_WM_CHECK) runs.
+bool WindowManagerRunning();
+// What the window manager may do with the window: with `resizable`, make it any size (full
+// screen); otherwise only move it, its size fixed at the given one.
+void SetWindowFunctions(Window window, bool resizable, int x, int y, int width, int height);
+// Show's part: a form asked for full screen before it was shown takes the monitor under the
+// pointer; and once it is mapped without a window manager, the keyboard.
+void ShowFullScreen(TForm::Native* native);
+void FullScreenMapped(TForm::Native* native);
+
+// The desktop's scale from the value of GDK_SCALE (null when unset) and the resource database's
+// text (null when the server holds none): GDK_SCALE when it is a positive number, else Xft.dpi
+// over 96, else 1.
+double ScaleFromSettings(const char* gdkScale, const char* resources);
+
+// ---------------------------------------------------------------------------------------------
 // Windows other than forms (the message box) take their events through a handler.
 
 using WindowHandler = std::function<void(XEvent& event)>;
@@ -164,4 +188,13 @@ struct TForm::Native {
   int pixelFormat = 0;
   xbackend::DeviceContext* dc = nullptr;
   XIC inputContext = nullptr;
+  bool fullScreen = false;         // as last asked
+  bool managedFullScreen = false;  // the window manager made it so (else it was moved and sized)
+  // The window's place and client size to give back when it leaves full screen.
+  int normalX = 0;
+  int normalY = 0;
+  int normalWidth = 0;
+  int normalHeight = 0;
+  bool cursorHidden = false;
+  Cursor emptyCursor = 0;  // made when the pointer is first hidden
 };

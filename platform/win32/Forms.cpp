@@ -5,9 +5,9 @@
 // open. While a timer runs, the system's timer resolution is 1 ms: at its default of 15.6 ms a
 // 55 ms timer would tick every 62.5 ms.
 //
-// The program declares itself DPI-aware (its manifest), so the client area is 800 by 600 of the
-// screen's own pixels at any scaling and on any monitor, and the frame around it follows the
-// monitor's scale.
+// The program declares itself DPI-aware per monitor (its manifest): the client area is in the
+// screen's own pixels, the frame around it follows the monitor's scale, and the main window is
+// asked which client size it wants when the window moves to a monitor of another scale.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +19,7 @@
 #include "platform/win32/Win32Backend.h"
 // After <windows.h>, which it needs.
 #include <mmsystem.h>
+#include <shellscalingapi.h>
 
 using namespace formframework;
 using namespace win32backend;
@@ -31,6 +32,16 @@ struct TForm::Native {
   int wheel[2] = {0, 0};       // parts of a notch turned so far, vertical and horizontal
   TKeyTranslator keys;
   bool sceneDrawn = false;  // a tick has drawn with a rendering context: GL owns the pixels
+  bool cursorHidden = false;
+  // Full screen as last asked, and whether the window has been made to cover a monitor (not
+  // before it is first shown).
+  bool fullScreen = false;
+  bool covering = false;
+  // The framed window to go back to: its client size, and where it was when it had been shown.
+  int framedWidth = 0;
+  int framedHeight = 0;
+  bool framedPlaced = false;
+  POINT framedAt = {0, 0};
 };
 
 namespace {
@@ -39,6 +50,9 @@ const wchar_t* const kWindowClass = kFormClassName;
 
 constexpr DWORD kStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+// Full screen: no frame. The system menu stays for Alt+F4 and the taskbar's menu.
+constexpr DWORD kFullScreenStyle =
+    WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 
 // The per-monitor calls of Windows 10 (1607 and later); earlier systems scale by the system's
 // DPI alone, for which the plain calls are right.
@@ -63,6 +77,119 @@ SIZE OuterSize(HWND window, int clientWidth, int clientHeight, UINT dpi = 0) {
   else
     AdjustWindowRectEx(&rect, kStyle, FALSE, 0);
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+// The DPI a monitor's settings give it. The per-monitor call (Windows 8.1 and later) lives in a
+// library that Windows 7 does not have; there every monitor has the screen's one DPI.
+UINT MonitorDpi(HMONITOR monitor) {
+  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, MONITOR_DPI_TYPE, UINT*, UINT*);
+  static const auto getDpiForMonitor = [] {
+    HMODULE shcore = LoadLibraryW(L"shcore.dll");
+    return shcore ? ProcAs<GetDpiForMonitorFn>(GetProcAddress(shcore, "GetDpiForMonitor"))
+                  : nullptr;
+  }();
+  UINT dpiX = 0, dpiY = 0;
+  if (getDpiForMonitor && monitor &&
+      SUCCEEDED(getDpiForMonitor(monitor, MDT_EFFECTIVE_DPI, &dpiX, &dpiY)) && dpiX > 0)
+    return dpiX;
+  int dpi = 0;
+  if (HDC screen = GetDC(nullptr)) {
+    dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+  }
+  return dpi > 0 ? UINT(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The monitor a new window shows up on: the system puts a window made at its default position
+// on the primary one.
+HMONITOR StartMonitor() {
+  const POINT origin = {0, 0};
+  return MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+}
+
+// The whole monitor, or the part of it that the taskbar leaves free.
+RECT MonitorArea(HMONITOR monitor, bool workArea) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (monitor && GetMonitorInfoW(monitor, &info)) return workArea ? info.rcWork : info.rcMonitor;
+  return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+// Where a window of that outer size stands centred on the free part of the monitor it is on.
+POINT CentredPlace(HWND window, SIZE outer) {
+  const RECT work = MonitorArea(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), true);
+  return POINT{work.left + std::max(0, static_cast<int>(work.right - work.left - outer.cx) / 2),
+               work.top + std::max(0, static_cast<int>(work.bottom - work.top - outer.cy) / 2)};
+}
+
+// While the form is asked about a monitor's scale, that monitor: DesktopWorkArea answers for
+// it rather than for the monitor a new window shows up on.
+HMONITOR askedMonitor = nullptr;
+
+// Asks the form which client size it wants at a monitor's DPI; false when it keeps its own.
+bool AskClientSize(TForm* form, UINT dpi, HMONITOR monitor, int* width, int* height) {
+  if (!form->OnDesktopScaleChanged || dpi == 0) return false;
+  int wantedWidth = 0, wantedHeight = 0;
+  bool wanted = false;
+  askedMonitor = monitor;
+  Application->SafeCall([&] {
+    wanted = form->OnDesktopScaleChanged(double(dpi) / USER_DEFAULT_SCREEN_DPI, &wantedWidth,
+                                         &wantedHeight);
+  });
+  askedMonitor = nullptr;
+  if (!wanted || wantedWidth <= 0 || wantedHeight <= 0) return false;
+  *width = wantedWidth;
+  *height = wantedHeight;
+  return true;
+}
+
+// The monitor a window being dragged goes to is the one under the pointer, when that monitor
+// has the DPI in question; otherwise the window's own monitor changed its setting.
+HMONITOR MonitorOfDpi(HWND window, UINT dpi) {
+  POINT pointer;
+  if (GetCursorPos(&pointer)) {
+    HMONITOR under = MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST);
+    if (MonitorDpi(under) == dpi) return under;
+  }
+  return MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+}
+
+// Full screen: the window without its frame over the whole monitor. It stays below topmost
+// windows, so message boxes show above it.
+void CoverMonitor(TForm::Native* native, HMONITOR monitor) {
+  HWND window = native->window;
+  const RECT area = MonitorArea(monitor, false);
+  native->covering = true;
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  SetWindowLongPtrW(window, GWL_STYLE, (style & ~LONG_PTR(kStyle)) | kFullScreenStyle);
+  SetWindowPos(window, HWND_TOP, area.left, area.top, area.right - area.left,
+               area.bottom - area.top, SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
+}
+
+// Back to the framed window: its client size, where it was (centred when it never stood
+// anywhere framed, or where it stood is no monitor any more).
+void UncoverMonitor(TForm::Native* native) {
+  HWND window = native->window;
+  native->covering = false;
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  SetWindowLongPtrW(window, GWL_STYLE, (style & ~LONG_PTR(kFullScreenStyle)) | kStyle);
+  const SIZE outer = OuterSize(window, native->framedWidth, native->framedHeight);
+  POINT place = native->framedAt;
+  if (!native->framedPlaced || !MonitorFromPoint(place, MONITOR_DEFAULTTONULL))
+    place = CentredPlace(window, outer);
+  SetWindowPos(window, nullptr, place.x, place.y, outer.cx, outer.cy,
+               SWP_FRAMECHANGED | SWP_NOZORDER | SWP_NOOWNERZORDER);
+}
+
+// The client area took a size: the form places its scene in it. A minimised window keeps the
+// size it had.
+void ClientSized(TForm::Native* native, int width, int height) {
+  TForm* form = native->form;
+  if (width <= 0 || height <= 0 || (width == form->ClientWidth && height == form->ClientHeight))
+    return;
+  form->ClientWidth = width;
+  form->ClientHeight = height;
+  if (form->OnResize) Application->SafeCall(form->OnResize);
 }
 
 void SetWindowCaption(HWND window, const std::string& caption) {
@@ -216,12 +343,44 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SETFOCUS:
       DeliverKeys(native->form, native->keys.KeyboardBack());
       break;
-    case WM_DPICHANGED: {
-      // Moved to a monitor of another scale: the frame takes that scale, the client area keeps
-      // its size in pixels, at the place the system suggests.
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED)
+        ClientSized(native, static_cast<int>(LOWORD(lParam)), static_cast<int>(HIWORD(lParam)));
+      return 0;
+    case WM_SETCURSOR:
+      if (native->cursorHidden && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(nullptr);
+        return TRUE;
+      }
+      break;
+    case WM_GETDPISCALEDSIZE: {
+      // Asked before the window goes to a monitor of another scale (dragged there, mostly): the
+      // size given here is the one the move suggests, so the window stays under the pointer.
+      // Not asked for a window covering its monitor: it covers the next one whatever its size.
+      if (native->covering) return FALSE;
+      const UINT dpi = static_cast<UINT>(wParam);
       TForm* form = native->form;
-      SIZE outer = OuterSize(window, form->ClientWidth, form->ClientHeight, HIWORD(wParam));
+      int width = form->ClientWidth, height = form->ClientHeight;
+      AskClientSize(form, dpi, MonitorOfDpi(window, dpi), &width, &height);
+      *reinterpret_cast<SIZE*>(lParam) = OuterSize(window, width, height, dpi);
+      return TRUE;
+    }
+    case WM_DPICHANGED: {
+      // On a monitor of another scale: the frame takes that scale and the client area the size
+      // the form wants there (else the size it had), at the place the system suggests.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      const UINT dpi = HIWORD(wParam);
+      HMONITOR monitor = MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST);
+      TForm* form = native->form;
+      if (native->covering) {
+        // Full screen covers that monitor; the framed window it goes back to is sized for it.
+        AskClientSize(form, dpi, monitor, &native->framedWidth, &native->framedHeight);
+        CoverMonitor(native, monitor);
+        return 0;
+      }
+      int width = form->ClientWidth, height = form->ClientHeight;
+      AskClientSize(form, dpi, monitor, &width, &height);
+      const SIZE outer = OuterSize(window, width, height, dpi);
       SetWindowPos(window, nullptr, suggested->left, suggested->top, outer.cx, outer.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
@@ -338,8 +497,15 @@ HWND TForm::Handle() {
   handle_ = native;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(native));
   // The frame's size depends on the scale of the monitor the window was made on, which is known
-  // only now; the client area must have its size before anything draws into it.
-  outer = OuterSize(window, std::max(ClientWidth, 1), std::max(ClientHeight, 1));
+  // only now; the client area must have its size before anything draws into it. The system may
+  // have made it on another monitor than the one whose scale the form was sized for (started
+  // from a taskbar on another monitor): the form says which size it wants there, and the
+  // resize runs OnResize.
+  int width = std::max(ClientWidth, 1), height = std::max(ClientHeight, 1);
+  HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+  const UINT dpi = MonitorDpi(monitor);
+  if (dpi != MonitorDpi(StartMonitor())) AskClientSize(this, dpi, monitor, &width, &height);
+  outer = OuterSize(window, width, height);
   SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return window;
@@ -353,21 +519,19 @@ void TForm::Show() {
   HWND window = Handle();
   if (!handle_->positioned) {
     handle_->positioned = true;
-    SIZE outer = OuterSize(window, ClientWidth, ClientHeight);
-    RECT place;
-    GetWindowRect(window, &place);
-    int x = place.left, y = place.top;
-    if (Position == poScreenCenter) {
-      // Centred on the part of its monitor that the taskbar leaves free.
-      MONITORINFO monitor = {};
-      monitor.cbSize = sizeof monitor;
-      RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-      if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
-        work = monitor.rcWork;
-      x = work.left + std::max(0, static_cast<int>(work.right - work.left - outer.cx) / 2);
-      y = work.top + std::max(0, static_cast<int>(work.bottom - work.top - outer.cy) / 2);
+    if (handle_->fullScreen) {
+      // Full screen from the start: on the monitor where the user is.
+      POINT pointer = {0, 0};
+      GetCursorPos(&pointer);
+      CoverMonitor(handle_, MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST));
+    } else {
+      SIZE outer = OuterSize(window, ClientWidth, ClientHeight);
+      RECT place;
+      GetWindowRect(window, &place);
+      POINT at = {place.left, place.top};
+      if (Position == poScreenCenter) at = CentredPlace(window, outer);
+      SetWindowPos(window, nullptr, at.x, at.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    SetWindowPos(window, nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
@@ -425,4 +589,60 @@ void TApplication::ProcessMessagesFor(int milliseconds) {
     if (static_cast<LONG>(end - now) <= 0) break;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The desktop's scale
+
+double DesktopScale() {
+  return double(MonitorDpi(StartMonitor())) / USER_DEFAULT_SCREEN_DPI;
+}
+
+bool DesktopWorkArea(int* width, int* height) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(askedMonitor ? askedMonitor : StartMonitor(), &info)) return false;
+  *width = int(info.rcWork.right - info.rcWork.left);
+  *height = int(info.rcWork.bottom - info.rcWork.top);
+  return *width > 0 && *height > 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Full screen and the pointer
+
+void TForm::SetFullScreen(bool on) {
+  HWND window = Handle();
+  Native* native = handle_;
+  if (native->fullScreen == on) return;
+  native->fullScreen = on;
+  if (!on) {
+    if (native->covering) UncoverMonitor(native);
+    return;
+  }
+  native->framedWidth = ClientWidth;
+  native->framedHeight = ClientHeight;
+  // Before its first showing the window has stood nowhere yet: Show covers a monitor then.
+  if (!native->positioned) return;
+  RECT place;
+  GetWindowRect(window, &place);
+  native->framedPlaced = true;
+  native->framedAt = POINT{place.left, place.top};
+  CoverMonitor(native, MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+}
+
+bool TForm::FullScreen() const {
+  return handle_ && handle_->fullScreen;
+}
+
+void TForm::SetCursorVisible(bool visible) {
+  HWND window = Handle();
+  handle_->cursorHidden = !visible;
+  // A pointer resting over the client area changes now, not at its next movement.
+  POINT at;
+  if (!GetCursorPos(&at) || WindowFromPoint(at) != window) return;
+  ScreenToClient(window, &at);
+  RECT client;
+  GetClientRect(window, &client);
+  if (PtInRect(&client, at))
+    SetCursor(visible ? LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)) : nullptr);
 }

@@ -65,7 +65,7 @@ bool UnderWine() {
   return !kWindowsProgram.empty();
 }
 
-XServer::XServer(bool withGL) {
+XServer::XServer(bool withGL, const std::string& screenSize) {
   if (UnderWine()) {
     // The display the test run keeps for Wine alone, else the one given.
     const char* display = std::getenv("KESTRUNE_WINE_DISPLAY");
@@ -76,6 +76,8 @@ XServer::XServer(bool withGL) {
   }
   std::vector<std::string> extra;
   if (!withGL) extra = {"-extension", "GLX"};
+  // The server takes the last size given for a screen.
+  if (!screenSize.empty()) extra.insert(extra.end(), {"-screen", "0", screenSize + "x24"});
   display_ = testx::StartXvfb(500 + static_cast<int>(getpid() % 300), &pid_, extra);
   if (display_.empty()) throw std::runtime_error("no X server could be started");
 }
@@ -156,6 +158,10 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
   if (pid_ == 0) {
     if (chdir(working.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server_.Display().c_str(), 1);
+    if (GdkScale.empty())
+      unsetenv("GDK_SCALE");
+    else
+      setenv("GDK_SCALE", GdkScale.c_str(), 1);
     if (StandardStreams == Streams::kClosed) {
       close(STDOUT_FILENO);
       close(STDERR_FILENO);

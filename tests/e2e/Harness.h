@@ -28,7 +28,8 @@ bool UnderWine();
 class XServer {
  public:
   // `withGL` false leaves out the server's GL extension, so no rendering context can be made.
-  explicit XServer(bool withGL = true);
+  // `screenSize` ("2048x1536") replaces the usual 1280 by 1024 screen.
+  explicit XServer(bool withGL = true, const std::string& screenSize = "");
   ~XServer();
   const std::string& Display() const { return display_; }
   // Prefixes a command with DISPLAY=...
@@ -66,6 +67,9 @@ class Program {
   // only through ReadOutputPipe (standard error still to its file), made non-blocking or not.
   enum class Streams { kFiles, kClosed, kOutputPipe, kNonBlockingOutputPipe };
   Streams StandardStreams = Streams::kFiles;
+  // GDK_SCALE for the program; empty leaves it unset, so that a desktop's scale where the tests
+  // run does not change the window's size.
+  std::string GdkScale;
 
   // Starts the program with these arguments, in the working folder given relative to Folder()
   // (Folder() itself when empty). Its standard output and error go to files outside every

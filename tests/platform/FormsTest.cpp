@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -163,6 +164,66 @@ TEST_F(FormsTest, RealPointerGivesButtonsAndClientPositions) {
   testx::Run(at(200, 200) + " mousedown 3 mousemove 1200 1000 mouseup 3");
   testx::Run(at(201, 201) + " mousedown 2 " + at(900, 300) + " mouseup 2");
   expectEvents({{true, mbRight, 200, 200}, {true, mbMiddle, 201, 201}}, "releases outside");
+}
+
+// A scene at 1.5 device pixels per unit, 20 pixels in from the client area's corner: the handlers
+// hear unrounded units from the scene's corner, and the bars around it are outside the window
+// but for the left button's release.
+TEST_F(FormsTest, PointerPositionsAreTheScenesUnitsAndItsBarsAreOutside) {
+  TForm form;
+  form.ClientWidth = 1240;
+  form.ClientHeight = 940;
+  form.SceneArea.Left = 20;
+  form.SceneArea.Top = 20;
+  form.SceneArea.Width = 1200;
+  form.SceneArea.Height = 900;
+  form.SceneArea.LogicalWidth = 800;
+  form.SceneArea.LogicalHeight = 600;
+  std::vector<std::string> events;
+  auto record = [&](const char* what, float x, float y) {
+    std::ostringstream text;
+    text << what << " " << x << " " << y;
+    events.push_back(text.str());
+  };
+  form.OnMouseDown = [&](TMouseButton, float x, float y) { record("press", x, y); };
+  form.OnMouseUp = [&](TMouseButton, float x, float y) { record("release", x, y); };
+  form.OnMouseMove = [&](float x, float y) { record("move", x, y); };
+  form.OnMouseLeave = [&] { events.push_back("leave"); };
+  form.OnMouseWheel = [&](TWheelDirection, float x, float y) { record("wheel", x, y); };
+  // The pointer waits outside the window, so that only the moves below are heard.
+  testx::Run("xdotool mousemove 0 0");
+  std::string id = ShowAndFind(form, "Kestrune scene area test");
+  ASSERT_FALSE(id.empty());
+  const int left = (1280 - 1240) / 2, top = (1024 - 940) / 2;
+  auto to = [&](int x, int y) {
+    return "mousemove " + std::to_string(left + x) + " " + std::to_string(top + y);
+  };
+  auto at = [&](int x, int y) { return "xdotool " + to(x, y); };
+  auto expectEvents = [&](const std::vector<std::string>& expected, const char* what) {
+    testx::PumpUntil([&] { return events.size() >= expected.size(); }, 2000);
+    Application->ProcessMessagesFor(50);  // anything extra would arrive by now
+    EXPECT_EQ(events, expected) << what;
+    events.clear();
+  };
+
+  testx::Run(at(321, 320) + " click 3");
+  expectEvents({"move 200.667 200", "press 200.667 200", "release 200.667 200"}, "fractional");
+  float x = 0, y = 0;
+  ASSERT_TRUE(form.PointerPosition(&x, &y));
+  EXPECT_FLOAT_EQ(x, 301.0f / 1.5f);
+  EXPECT_EQ(y, 200);
+
+  // The scene's last pixels, then the bar beside them: the pointer leaves, and a press or a
+  // wheel notch there is nobody's.
+  testx::Run(at(1219, 919));
+  expectEvents({"move 799.333 599.333"}, "the last pixel");
+  testx::Run(at(1225, 925) + " click 1 click 4");
+  expectEvents({"leave"}, "onto the bar");
+
+  // A left drag from the scene onto the bar follows the pointer there and releases.
+  testx::Run(at(20, 20) + " mousedown 1 " + to(5, 2) + " mouseup 1");
+  expectEvents({"move 0 0", "press 0 0", "move -10 -12", "release -10 -12", "leave"},
+               "left drag onto the bar");
 }
 
 // Keysyms whose characters the X library turns into no UTF-8, or into characters that are no

@@ -51,7 +51,7 @@ BOOL FrameKeepingSwapBuffers(HDC dc) {
   auto found = window ? KeptFrames().find(window) : KeptFrames().end();
   const bool keep = Application->Headless() || (found != KeptFrames().end() && found->second.keep);
   // Only the context that drew the frame can read it.
-  if (keep && wglGetCurrentDC() == dc) KeepBackBuffer(window, KeptFrames()[window]);
+  if (keep && window && wglGetCurrentDC() == dc) KeepBackBuffer(window, KeptFrames()[window]);
   // A window that is never shown presents nothing.
   if (Application->Headless()) {
     glFlush();

@@ -46,7 +46,7 @@ void KeepBackBuffer(HWND window, KeptFrame& frame) {
 
 }  // namespace
 
-BOOL FrameKeepingSwapBuffers(HDC dc) {
+BOOL WINAPI FrameKeepingSwapBuffers(HDC dc) {
   HWND window = WindowFromDC(dc);
   auto found = window ? KeptFrames().find(window) : KeptFrames().end();
   const bool keep = Application->Headless() || (found != KeptFrames().end() && found->second.keep);

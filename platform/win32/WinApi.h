@@ -39,5 +39,5 @@ HMODULE Utf8LoadLibraryA(const char* fileName);
 
 // Frames are kept for ReadFramePixels just before they are presented, where the back buffer
 // still holds them; without a window system nothing is presented.
-BOOL FrameKeepingSwapBuffers(HDC dc);
+BOOL WINAPI FrameKeepingSwapBuffers(HDC dc);
 #define SwapBuffers FrameKeepingSwapBuffers

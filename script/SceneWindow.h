@@ -10,6 +10,9 @@ struct TSceneWindow {
   std::function<void(const std::string&)> SetCaption;
   // Makes the window's tick come every `ms` milliseconds (10 to 1000) from the next tick on.
   std::function<void(unsigned ms)> SetTickInterval;
+  // Where print's line goes instead of standard output when set: a scene's tests keep standard
+  // output for their verdicts.
+  std::function<void(const std::string&)> PrintLine;
 };
 
 extern TSceneWindow SceneWindow;

@@ -376,6 +376,18 @@ class TApplication {
   // [backend] Connects to the window system. False, with a message on stderr, when there is
   // none.
   bool Initialize();
+  // [backend] Instead of Initialize: a run that needs no window system (on Linux no display is
+  // opened, even where DISPLAY names one). Forms are made but never shown (Visible() stays
+  // false, and Run() returns at once); each form's rendering context draws into an off-screen
+  // buffer of the form's client size, exactly 8 bits each of red, green and blue without alpha,
+  // with the depth buffer the pixel format asks for; SwapBuffers presents nothing; timers never
+  // fire by themselves (the caller runs their ticks) and ProcessMessages dispatches nothing of
+  // its own; message boxes without a hook go to standard error. On Windows the forms are
+  // windows that are never shown, and Wine still needs its display. False, with one line on
+  // standard error, when even that is not possible (Linux: no EGL of Mesa, no software renderer).
+  bool InitializeHeadless();
+  // [shared] Whether InitializeHeadless made this run one without a window system.
+  bool Headless() const { return headless_; }
   // Creates a form of type F, runs its OnCreate (an escaping exception is shown, the form is
   // still made), stores it in *reference; the first form created is the main form.
   template <typename F>
@@ -407,9 +419,21 @@ class TApplication {
   void RunCreate(TForm* form);
   TForm* mainForm_ = nullptr;
   bool terminated_ = false;
+  bool headless_ = false;
 };
 
 extern TApplication* Application;
+
+// ---------------------------------------------------------------------------------------------
+// The frame's pixels [backend]
+
+// The frame last drawn in the form's client area: ClientWidth by ClientHeight pixels, rows top
+// to bottom, 3 bytes (red, green, blue) a pixel. Headless, the form's off-screen buffer is read;
+// in a window, where the front buffer's pixels are not reliable (covered or hidden windows), a
+// copy of the back buffer is kept just before each swap, from the first call on: that first call
+// returns false unless a copy was already kept. False, with *rgb emptied, when the form has no
+// rendering context that drew a frame, or nothing could be read.
+bool ReadFramePixels(TForm& form, std::vector<unsigned char>* rgb);
 
 // ---------------------------------------------------------------------------------------------
 // The system's names [system] that code above this layer and the shared code use, by group (the

@@ -136,6 +136,8 @@ std::string FromStartFolder(const std::string& startFolder, const std::string& p
 // The frame as it was last drawn, rows top to bottom, RGB.
 bool ReadFrame(std::vector<unsigned char>* rgb) {
   if (GLScreen == nullptr) return false;
+  if (Application->Headless()) return ReadFramePixels(Window(), rgb);
+  // TEMPORARY, until the headless variant is built: the back buffer after the swap.
   const int width = Window().ClientWidth;
   const int height = Window().ClientHeight;
   std::vector<unsigned char> rows(size_t(width) * height * 3);
@@ -715,8 +717,8 @@ math.randomseed(seed)
 
 void ArmTimeout(double seconds) {
   Run.TimeoutSeconds = seconds;
-  Run.Deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  Run.Deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(seconds));
   Run.TimedOut = false;
   Run.Armed = true;
 }
@@ -732,7 +734,8 @@ void PrepareHost() {
   lua_State* L = LuaHost->LuaState;
   AddKestruneFunctions(*LuaHost, "test", TestFunctions, nullptr);
   auto clock = [](lua_State* state) {
-    if (luaL_loadbuffer(state, SteppedClockChunk, std::strlen(SteppedClockChunk), "=stepped clock") != 0)
+    if (luaL_loadbuffer(state, SteppedClockChunk, std::strlen(SteppedClockChunk),
+                        "=stepped clock") != 0)
       lua_error(state);
     lua_pushcfunction(state, SteppedTime);
     lua_pushnumber(state, kStartDate);
@@ -834,10 +837,30 @@ TVerdict RunTest(size_t index) {
     verdict.Reasons.push_back(message);
   }
   Run.Armed = false;
+  // Out of time, every call raised the same: that is the one thing to say.
+  if (Run.TimedOut) {
+    verdict.Reasons.assign(1, "the test took longer than its " + NumberText(test.Timeout) + " s");
+    Run.HandlerErrors.clear();
+    Run.Boxes.clear();
+  }
   auto release = [&](lua_State* state) { luaL_unref(state, LUA_REGISTRYINDEX, threadRef); };
   RunProtected(L, release);
-  for (const std::string& report : Run.HandlerErrors)
-    verdict.Reasons.push_back("a handler raised an error: " + FirstLine(report));
+  // A failing onTick fails on every step: each error is said once, with how often it came.
+  std::vector<std::pair<std::string, int>> errors;
+  for (const std::string& report : Run.HandlerErrors) {
+    const std::string line = FirstLine(report);
+    auto seen = std::find_if(errors.begin(), errors.end(),
+                             [&](const std::pair<std::string, int>& e) { return e.first == line; });
+    if (seen != errors.end())
+      ++seen->second;
+    else
+      errors.emplace_back(line, 1);
+  }
+  for (const auto& error : errors)
+    verdict.Reasons.push_back(
+        "a handler raised an error" +
+        (error.second > 1 ? " " + std::to_string(error.second) + " times" : std::string()) + ": " +
+        error.first);
   for (const std::string& box : Run.Boxes)
     verdict.Reasons.push_back("a message box was not read with boxes(): " + box);
   Run.Boxes.clear();
@@ -887,8 +910,8 @@ std::string JunitText(const std::vector<TVerdict>& verdicts) {
   size_t failures = 0;
   for (const TVerdict& v : verdicts) failures += v.Passed ? 0 : 1;
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites tests=\"" +
-                    std::to_string(verdicts.size()) + "\" failures=\"" +
-                    std::to_string(failures) + "\">\n";
+                    std::to_string(verdicts.size()) + "\" failures=\"" + std::to_string(failures) +
+                    "\">\n";
   for (const std::string& file : files) {
     size_t count = 0, failed = 0;
     double seconds = 0;
@@ -905,8 +928,8 @@ std::string JunitText(const std::vector<TVerdict>& verdicts) {
     for (const TVerdict& v : verdicts) {
       if (v.File != file) continue;
       std::snprintf(time, sizeof time, "%.3f", v.Seconds);
-      xml += "    <testcase classname=\"" + Xml(file) + "\" name=\"" + Xml(v.Name) +
-             "\" time=\"" + time + "\"";
+      xml += "    <testcase classname=\"" + Xml(file) + "\" name=\"" + Xml(v.Name) + "\" time=\"" +
+             time + "\"";
       if (v.Passed) {
         xml += "/>\n";
         continue;
@@ -929,7 +952,8 @@ void SayVerdict(const TVerdict& verdict, size_t number) {
     std::string::size_type start = 0;
     while (start <= reason.size()) {
       const std::string::size_type end = reason.find('\n', start);
-      Say("#   " + reason.substr(start, end == std::string::npos ? std::string::npos : end - start));
+      Say("#   " +
+          reason.substr(start, end == std::string::npos ? std::string::npos : end - start));
       if (end == std::string::npos) break;
       start = end + 1;
     }
@@ -960,13 +984,10 @@ bool OpenWindow() {
     return IDOK;
   });
   BeforeStartScript = PrepareHost;
-  if (!Application->Initialize()) return false;
+  // TEMPORARY, until the headless variant is built: a window on the display.
+  if (!Application->InitializeHeadless() && !Application->Initialize()) return false;
   Application->CreateForm(&Main);
-  if (GLScreen == nullptr) return false;
-  // The frame is read back from the shown window for now.
-  Main->Show();
-  Application->ProcessMessagesFor(200);
-  return true;
+  return GLScreen != nullptr;
 }
 
 void CloseWindow() {

@@ -48,11 +48,11 @@ void CheckCombinations(TCommandLine& result, bool ticksGiven) {
     result.Error = std::string("kestrune: --watch cannot be used with ") +
                    (result.Test ? "--test" : "--screenshot");
   else if ((result.Test || screenshot) && !result.HasScene)
-    result.Error = std::string("kestrune: ") + (result.Test ? "--test" : "--screenshot") +
-                   " needs a scene";
+    result.Error =
+        std::string("kestrune: ") + (result.Test ? "--test" : "--screenshot") + " needs a scene";
   else if (!result.Test && (!result.Junit.empty() || result.Update))
-    result.Error = std::string("kestrune: ") + (result.Update ? "--update" : "--junit") +
-                   " needs --test";
+    result.Error =
+        std::string("kestrune: ") + (result.Update ? "--update" : "--junit") + " needs --test";
   else if (!screenshot && ticksGiven)
     result.Error = "kestrune: --ticks needs --screenshot";
   else if (!result.Test && !result.TestFiles.empty())
@@ -77,8 +77,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (!OptionValue(arguments, i, "--ticks", &value, result)) continue;
       char* end = nullptr;
       const long ticks = std::strtol(value.c_str(), &end, 10);
-      if (end != value.c_str() + value.size() || value[0] == '-' || value[0] == '+' ||
-          ticks < 1 || ticks > 1000000) {
+      if (end != value.c_str() + value.size() || value[0] == '-' || value[0] == '+' || ticks < 1 ||
+          ticks > 1000000) {
         if (result.Error.empty())
           result.Error = "kestrune: --ticks takes a whole number from 1 to 1000000, not " + value;
       } else {

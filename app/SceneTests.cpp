@@ -16,7 +16,6 @@
 #include "app/Main_un.h"
 #include "app/Scene.h"
 #include "app/Util_un.h"
-#include "bind/GLBind.h"
 #include "bind/LuaBind.h"
 #include "platform/FormFramework.h"
 #include "platform/Platform.h"
@@ -31,7 +30,6 @@
 #include "script/ScriptFunctions.h"
 
 using namespace LuaBind;
-using namespace GLBind;
 using LuaScript::Guarded;
 using Clock = std::chrono::steady_clock;
 
@@ -135,22 +133,7 @@ std::string FromStartFolder(const std::string& startFolder, const std::string& p
 
 // The frame as it was last drawn, rows top to bottom, RGB.
 bool ReadFrame(std::vector<unsigned char>* rgb) {
-  if (GLScreen == nullptr) return false;
-  if (Application->Headless()) return ReadFramePixels(Window(), rgb);
-  // TEMPORARY, until the headless variant is built: the back buffer after the swap.
-  const int width = Window().ClientWidth;
-  const int height = Window().ClientHeight;
-  std::vector<unsigned char> rows(size_t(width) * height * 3);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
-  rgb->resize(rows.size());
-  const size_t stride = size_t(width) * 3;
-  for (int y = 0; y < height; ++y)
-    std::copy(rows.begin() + std::ptrdiff_t(stride * (height - 1 - y)),
-              rows.begin() + std::ptrdiff_t(stride * (height - y)),
-              rgb->begin() + std::ptrdiff_t(stride * y));
-  return true;
+  return GLScreen != nullptr && ReadFramePixels(Window(), rgb);
 }
 
 // The whole picture as RGB rows top to bottom, from a PNG file's bytes.
@@ -984,8 +967,7 @@ bool OpenWindow() {
     return IDOK;
   });
   BeforeStartScript = PrepareHost;
-  // TEMPORARY, until the headless variant is built: a window on the display.
-  if (!Application->InitializeHeadless() && !Application->Initialize()) return false;
+  if (!Application->InitializeHeadless()) return false;
   Application->CreateForm(&Main);
   return GLScreen != nullptr;
 }

@@ -496,8 +496,10 @@ int ExpectScreenshot(lua_State* L) {
     if (channel < 0 || channel > 255 || !(share >= 0 && share <= 1))
       luaL_argerror(L, 2, "should allow 0 to 255 per channel and a share from 0 to 1");
     const auto& frame = FrameOrRaise(L);
-    const uint32_t width = uint32_t(Window().ClientWidth), height = uint32_t(Window().ClientHeight);
     const std::string base = Run.TestFolder + name;
+    // What an earlier failure left would otherwise outlive the fix.
+    for (const char* left : {".actual.png", ".diff.png", ".new.png"}) RemoveFile(base + left);
+    const uint32_t width = uint32_t(Window().ClientWidth), height = uint32_t(Window().ClientHeight);
     const std::string reference = base + ".png";
     const bool ci = std::getenv("CI") != nullptr;
 

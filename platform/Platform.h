@@ -81,6 +81,8 @@ int64_t GetFileSize64(HANDLE file);
 // Makes or replaces the file with exactly these bytes. False, with the system's reason in
 // *reason, when it cannot.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason);
+// Removes the file; false when there was none or it cannot be removed.
+bool RemoveFile(const std::string& path);
 // The names of the regular files in a folder (links followed), in no particular order; empty
 // when it cannot be read.
 std::vector<std::string> FilesInFolder(const std::string& folder);

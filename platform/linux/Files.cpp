@@ -233,3 +233,7 @@ std::vector<std::string> FilesInFolder(const std::string& folder) {
   closedir(dir);
   return names;
 }
+
+bool RemoveFile(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}

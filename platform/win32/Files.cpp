@@ -138,3 +138,7 @@ std::vector<std::string> FilesInFolder(const std::string& folder) {
   FindClose(search);
   return names;
 }
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(WideFromText(path).c_str()) != 0;
+}

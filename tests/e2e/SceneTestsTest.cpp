@@ -71,6 +71,7 @@ end)
   EXPECT_FALSE(Exists(tests + "first.png"));
   EXPECT_EQ(RunTests(program, {"--update"}), 0) << program.Stdout() << program.Stderr();
   ASSERT_TRUE(Exists(tests + "first.png"));
+  EXPECT_FALSE(Exists(tests + "first.new.png"));
   EXPECT_EQ(RunTests(program), 0) << program.Stdout();
   EXPECT_FALSE(Exists(tests + "first.diff.png"));
 

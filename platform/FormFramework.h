@@ -79,8 +79,8 @@ bool InsideScene(const TForm& form, int x, int y);
 std::string CharacterText(uint32_t character);
 
 // [shared] Every message box of the program (HookedMessageBoxA): the test hook when one is set;
-// once the program is ending, the text on standard error instead of a box; otherwise the
-// backend's box.
+// once the program is ending, or in a run without a window system, the text on standard error
+// instead of a box; otherwise the backend's box.
 int ShowMessageBox(const std::string& text, const std::string& caption);
 
 // ---------------------------------------------------------------------------------------------

@@ -441,7 +441,8 @@ bool ReadFramePixels(TForm& form, std::vector<unsigned char>* rgb);
 // The system's names [system] that code above this layer and the shared code use, by group (the
 // stand-ins hold a few more, for the Linux backend's own use). The stand-ins answer each as
 // Windows does, error codes included; on Windows the backend takes over CreateFileA,
-// GetModuleFileNameA and LoadLibraryA (platform/win32/WinApi.h) so that names cross as UTF-8.
+// GetModuleFileNameA and LoadLibraryA (platform/win32/WinApi.h) so that names cross as UTF-8,
+// and SwapBuffers, which keeps the frames that ReadFramePixels reads.
 //   Types: BOOL, TRUE, BYTE, WORD, DWORD, LONG, UINT, HWND, HDC, HGLRC, HMODULE, HBITMAP,
 //     HGDIOBJ, HANDLE, FARPROC, RECT, APIENTRY.
 //   Dynamic libraries: LoadLibraryA, GetProcAddress, FreeLibrary. On the GL library's handle

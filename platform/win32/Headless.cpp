@@ -1,15 +1,10 @@
-// Runs without showing a window: forms are windows that are never shown, and the frame's pixels
-// are kept from the back buffer before each swap.
-#include <cstdio>
-
+// A run without showing any window: forms are windows that are never shown, whose timers the
+// caller runs; the frames they draw are kept (FramePixels.cpp).
 #include "platform/Platform.h"
 
 bool TApplication::InitializeHeadless() {
-  std::fprintf(stderr, "kestrune: running without a window is not built yet\n");
-  return false;
-}
-
-bool ReadFramePixels(TForm&, std::vector<unsigned char>* rgb) {
-  rgb->clear();
-  return false;
+  // The windows themselves need nothing more than the system has: Initialize has nothing to
+  // connect to either.
+  headless_ = true;
+  return true;
 }

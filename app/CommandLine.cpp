@@ -144,8 +144,10 @@ std::string UsageText() {
          "  --junit F   with --test, also write the verdicts to F as JUnit XML\n"
          "  --update    with --test, write missing or changed reference pictures (never while\n"
          "              the environment has CI set)\n"
-         "  --screenshot F  run N ticks without a window (--ticks N, 1 unless given) and write\n"
-         "              the last frame to F as a PNG file\n"
+         "  --screenshot F\n"
+         "              run the scene without a window and write its last frame to F as a\n"
+         "              PNG file\n"
+         "  --ticks N   with --screenshot, run N ticks first (1 unless given)\n"
          "  --help      show this text and exit\n"
          "  --version   show the version and exit";
 }

@@ -13,6 +13,7 @@
 #include "script/ScriptWrites.h"
 
 std::string StartScriptName = "Test.lua";
+std::function<void()> BeforeStartScript;
 
 namespace {
 
@@ -150,6 +151,7 @@ void StartScene(TForm& form) {
   float x = 0;
   float y = 0;
   if (form.PointerPosition(&x, &y)) LuaHost->PointerStartsAt(TFloatPoint{x, y});
+  if (BeforeStartScript) BeforeStartScript();
   if (!LuaHost->LoadScript(StartScriptName)) form.SetCaption(LuaHost->LastError());
 }
 

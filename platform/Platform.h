@@ -78,6 +78,14 @@ std::string AnsiLowerCase(const std::string& text);
 bool IsPathDelimiter(char c);
 // Size of an open file in bytes, or -1.
 int64_t GetFileSize64(HANDLE file);
+// Makes or replaces the file with exactly these bytes. False, with the system's reason in
+// *reason, when it cannot.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason);
+// Removes the file; false when there was none or it cannot be removed.
+bool RemoveFile(const std::string& path);
+// The names of the regular files in a folder (links followed), in no particular order; empty
+// when it cannot be read.
+std::vector<std::string> FilesInFolder(const std::string& folder);
 
 // ---------------------------------------------------------------------------------------------
 // Text for people to read
@@ -126,6 +134,9 @@ void StartConsole(bool openOwn);
 // unwritten.
 void WriteOutputLine(const std::string& text);
 void WriteErrorLine(const std::string& text);
+// [shared] The same for a line that must not be lost (a verdict that a reader parses): it waits
+// for the lines before it, and for itself, however slow the reader is.
+void WriteOutputLineWaiting(const std::string& text);
 // [backend] Whether the lines reach anything: false on Windows for a program started without a
 // console, redirection or --console (then a message the user must see needs a message box).
 bool StandardOutputConnected();

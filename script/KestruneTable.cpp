@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "script/Lua_un.h"
+#include "script/ProtectedRead.h"
 #include "script/SceneWindow.h"
 #include "script/ScriptFunctions.h"
 
@@ -441,6 +442,28 @@ void RegisterKestruneTable(lua_State* L, CLua* host) {
   }
   lua_pop(L, 1);
   lua_setglobal(L, "kestrune");
+}
+
+bool AddKestruneFunctions(CLua& host, const char* name,
+                          const std::vector<TKestruneFunction>& functions, void* upvalue) {
+  if (host.LuaState == nullptr) return false;
+  auto add = [&](lua_State* L) {
+    // The table the host made, even where a script already replaced the global.
+    lua_getglobal(L, "package");
+    if (!lua_istable(L, -1)) luaL_error(L, "the package library is missing");
+    lua_getfield(L, -1, "loaded");
+    if (!lua_istable(L, -1)) luaL_error(L, "package.loaded is missing");
+    lua_getfield(L, -1, "kestrune");
+    if (!lua_istable(L, -1)) luaL_error(L, "the kestrune table is missing");
+    lua_newtable(L);
+    for (const TKestruneFunction& entry : functions) {
+      lua_pushlightuserdata(L, upvalue);
+      lua_pushcclosure(L, entry.Function, 1);
+      lua_setfield(L, -2, entry.Name);
+    }
+    lua_setfield(L, -2, name);
+  };
+  return RunProtected(host.LuaState, add);
 }
 
 void PushSceneHandle(lua_State* L, uint64_t handle) {

@@ -79,6 +79,7 @@ TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
       {"/dev/zero", "kestrune: /dev/zero: not a regular file"},
       {"'" + empty + "'", "kestrune: " + empty + ": this folder holds no Test.lua"},
       {"--frobnicate", "kestrune: unknown option --frobnicate\nUsage: kestrune"},
+      {"--test --watch scene", "kestrune: --watch cannot be used with --test\nUsage: kestrune"},
   };
   for (const auto& [arguments, line] : cases) {
     SCOPED_TRACE(arguments);

@@ -412,10 +412,15 @@ TTextLayout LayOutText(const std::string& utf8, const TTextStyle& style, float b
     Bidi(p);
     Shape(p, context);
     p.breaks.assign(p.text.size(), LINEBREAK_NOBREAK);
-    if (!p.text.empty())
-      set_linebreaks_utf32(reinterpret_cast<const utf32_t*>(p.text.data()), p.text.size(),
+    if (!p.text.empty()) {
+      // The line breaker takes U+FFFF for the end of the text (and asserts that it is); the
+      // noncharacter breaks as any unknown character does.
+      std::vector<utf32_t> breakable(p.text.begin(), p.text.end());
+      std::replace(breakable.begin(), breakable.end(), utf32_t(0xFFFF), utf32_t(Replacement));
+      set_linebreaks_utf32(breakable.data(), breakable.size(),
                            breakLanguage.empty() ? nullptr : breakLanguage.c_str(),
                            p.breaks.data());
+    }
     BreakLines(p, boxWidth, lines);
   }
   hb_buffer_destroy(buffer);

@@ -35,6 +35,8 @@ struct TFontState {
   // the characters no font of the system has, which are not asked for again.
   std::map<std::string, std::vector<TFont*>> fallbacks;
   std::set<std::pair<std::string, uint32_t>> missing;
+  TFont* families[3] = {};
+  bool familyLooked[3] = {};
 };
 TFontState* state = nullptr;
 
@@ -133,12 +135,16 @@ TFont* OpenFont(const std::string& path, int index) {
 }
 
 TFont* FamilyFont(const std::string& family) {
-  const char* file = family == "sans"    ? "DejaVuSans.ttf"
-                     : family == "serif" ? "DejaVuSerif.ttf"
-                     : family == "mono"  ? "DejaVuSansMono.ttf"
-                                         : nullptr;
-  if (!file) return nullptr;
-  return OpenFont(BundledFontFolder() + file, 0);
+  static const char* const files[] = {"DejaVuSans.ttf", "DejaVuSerif.ttf", "DejaVuSansMono.ttf"};
+  const int which = family == "sans" ? 0 : family == "serif" ? 1 : family == "mono" ? 2 : -1;
+  if (which < 0) return nullptr;
+  // Asked for every character that the text's font lacks: the answer is kept.
+  TFontState& fonts = State();
+  if (!fonts.familyLooked[which]) {
+    fonts.families[which] = OpenFont(BundledFontFolder() + files[which], 0);
+    fonts.familyLooked[which] = true;
+  }
+  return fonts.families[which];
 }
 
 TFont* FallbackFont(uint32_t character, const std::string& lang) {

@@ -39,6 +39,9 @@ struct TFontState {
   bool familyLooked[3] = {};
 };
 TFontState* state = nullptr;
+// Set while the system's fonts are tried for a character: one that FreeType cannot use (a colour
+// bitmap font, a damaged file) is passed over without a word, as the user never named it.
+bool quietOpen = false;
 
 TFontState& State() {
   if (!state) state = new TFontState();
@@ -92,7 +95,7 @@ TFont* OpenFont(const std::string& path, int index) {
   font->index_ = index;
   TFont::Native& native = *font->native_;
   if (!ReadFontFile(path, native.bytes)) {
-    WriteErrorLine("Font file " + path + " cannot be read");
+    if (!quietOpen) WriteErrorLine("Font file " + path + " cannot be read");
     return nullptr;
   }
   if (!fonts.library && FT_Init_FreeType(&fonts.library) != 0) {
@@ -106,7 +109,7 @@ TFont* OpenFont(const std::string& path, int index) {
       !FT_IS_SCALABLE(native.face) || native.face->units_per_EM == 0) {
     if (native.face) FT_Done_Face(native.face);
     native.face = nullptr;
-    WriteErrorLine("Font file " + path + " is not a font");
+    if (!quietOpen) WriteErrorLine("Font file " + path + " is not a font");
     return nullptr;
   }
   // HarfBuzz reads the same bytes, without a copy; the font outlives its blob's users.
@@ -160,7 +163,9 @@ TFont* FallbackFont(uint32_t character, const std::string& lang) {
   const auto key = std::make_pair(lang, character);
   if (fonts.missing.count(key)) return nullptr;
   for (const TFontFile& file : FallbackFontFiles(character, lang)) {
+    quietOpen = true;
     TFont* font = OpenFont(file.path, file.index);
+    quietOpen = false;
     if (!font || !font->HasGlyph(character)) continue;
     if (std::find(found.begin(), found.end(), font) == found.end()) found.push_back(font);
     return font;

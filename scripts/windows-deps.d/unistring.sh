@@ -7,15 +7,22 @@ debian_source=libunistring
 # another's may be installed too) names the upstream version.
 linux_package=libunistring2:$(dpkg --print-architecture)
 inputs=(scripts/windows-lib.sh)
+# Debian's patches change configure.ac and a Makefile.am, and Debian's build makes the build
+# system again from them, as this one does.
+packages=(autoconf automake libtool)
 
 build() {
-  # Built outside the source tree, which the other architecture's build shares. Without iconv:
-  # only the UTF functions are used, and Windows has no iconv DLL to give it.
-  (cd "$work" && "$src/configure" --host="$triple" --prefix="$prefix" --enable-shared \
-    --disable-static --without-libiconv-prefix am_cv_func_iconv=no --enable-threads=windows CC="$triple-gcc-posix" \
+  # In a copy: the source tree is the other architecture's too. Without iconv: only the UTF
+  # functions are used, and Windows has no iconv DLL to give it.
+  cp -a "$src" "$work/source"
+  (cd "$work/source" && autoreconf -f -i)
+  mkdir -p "$work/build"
+  (cd "$work/build" && "$work/source/configure" --host="$triple" --prefix="$prefix" --enable-shared \
+    --disable-static --without-libiconv-prefix am_cv_func_iconv=no --enable-threads=windows \
+    CC="$triple-gcc-posix" \
     LDFLAGS="-static-libgcc")
-  make -C "$work/lib" -j2
-  make -C "$work/lib" install DESTDIR="$stage"
+  make -C "$work/build/lib" -j2
+  make -C "$work/build/lib" install DESTDIR="$stage"
   rm -f "$dest"/lib/*.la
   local dll
   dll=$(cd "$dest/bin" && ls libunistring-*.dll)

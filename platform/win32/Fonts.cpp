@@ -118,13 +118,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The environment's language when the text names none: the user's locale ("ja-JP").
-std::string UserLanguage() {
-  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
-  if (GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) <= 0) return {};
-  return Utf8FromWide(name);
-}
-
 Han HanFor(const std::string& bcp47) {
   const std::string lang = Lower(bcp47);
   auto starts = [&](const char* prefix) {
@@ -155,6 +148,7 @@ Families FamiliesFor(uint32_t character, const std::string& lang) {
   }
   if (!range) return kDefault;
   if (range->families) return *range->families;
+  // A text that names no language is in the user's.
   Han han = HanFor(lang.empty() ? UserLanguage() : lang);
   std::vector<const Families*> order;
   switch (han) {

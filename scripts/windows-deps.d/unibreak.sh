@@ -1,7 +1,7 @@
 # Recipe of scripts/windows-deps: the line breaking interface of libunibreak (the Linux build's
 # line breaker, whose source Debian's mirror does not serve) over libunistring's UAX #14
 # breaker, static: lib/libunibreak.a, include/linebreak.h, lib/pkgconfig/libunibreak.pc (which
-# links libunistring's DLL).
+# links the breaker's DLL).
 # shellcheck shell=bash disable=SC2034,SC2154 # settings read and variables set by windows-deps
 inputs=(packaging/windows/unibreak/linebreak.c packaging/windows/unibreak/linebreak.h)
 depends=(unistring)

@@ -85,7 +85,7 @@ static const char* context_encoding(const char* lang) {
 static void set_linebreaks(const void* s, size_t len, const char* lang, decode_fn decode,
                            char* brks) {
   if (len == 0) return;
-  uint32_t* chars = malloc(len * sizeof *chars);
+  uint32_t* chars = calloc(len, sizeof *chars);
   size_t* ends = malloc(len * sizeof *ends);
   char* before = malloc(len);
   if (!chars || !ends || !before) {

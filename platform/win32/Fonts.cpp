@@ -33,8 +33,8 @@ constexpr size_t MaxCandidates = 4;
 // and MS Gothic, Malgun Gothic (Vista) and Gulim. Whether a listed font has the character is
 // checked, so a family that lacks it (Segoe UI's Armenian before 8) only costs a look.
 using Families = std::vector<const char*>;
-const Families kDefault = {"Segoe UI", "Arial", "Tahoma", "Times New Roman",
-                           "Microsoft Sans Serif", "Segoe UI Symbol"};
+const Families kDefault = {
+    "Segoe UI", "Arial", "Tahoma", "Times New Roman", "Microsoft Sans Serif", "Segoe UI Symbol"};
 const Families kArabic = {"Segoe UI", "Tahoma", "Arial", "Times New Roman", "Microsoft Sans Serif"};
 const Families kHebrew = {"Segoe UI", "Arial", "Tahoma", "Times New Roman", "Microsoft Sans Serif"};
 const Families kArmenianGeorgian = {"Segoe UI", "Sylfaen", "Arial"};
@@ -65,8 +65,8 @@ const Families kNewTaiLue = {"Microsoft New Tai Lue"};
 const Families kYi = {"Microsoft Yi Baiti"};
 const Families kTifinagh = {"Ebrima"};
 const Families kSymbols = {"Segoe UI Symbol", "Segoe UI Emoji", "Segoe UI", "Arial"};
-const Families kJapanese = {"Yu Gothic UI", "Meiryo UI", "Meiryo", "Yu Gothic", "MS UI Gothic",
-                            "MS Gothic", "MS PGothic"};
+const Families kJapanese = {"Yu Gothic UI", "Meiryo UI", "Meiryo",    "Yu Gothic",
+                            "MS UI Gothic", "MS Gothic", "MS PGothic"};
 const Families kSimplifiedChinese = {"Microsoft YaHei UI", "Microsoft YaHei", "SimSun", "SimHei",
                                      "NSimSun"};
 const Families kTraditionalChinese = {"Microsoft JhengHei UI", "Microsoft JhengHei", "PMingLiU",
@@ -80,35 +80,64 @@ struct ScriptRange {
   const Families* families;  // nullptr: Han, chosen by the language
 };
 const ScriptRange kScripts[] = {
-    {0x0530, 0x058F, &kArmenianGeorgian}, {0x0590, 0x05FF, &kHebrew},
-    {0x0600, 0x06FF, &kArabic},           {0x0700, 0x074F, &kSyriac},
-    {0x0750, 0x077F, &kArabic},           {0x0780, 0x07BF, &kThaana},
-    {0x07C0, 0x07FF, &kNko},              {0x08A0, 0x08FF, &kArabic},
-    {0x0900, 0x097F, &kDevanagari},       {0x0980, 0x09FF, &kBengali},
-    {0x0A00, 0x0A7F, &kGurmukhi},         {0x0A80, 0x0AFF, &kGujarati},
-    {0x0B00, 0x0B7F, &kOriya},            {0x0B80, 0x0BFF, &kTamil},
-    {0x0C00, 0x0C7F, &kTelugu},           {0x0C80, 0x0CFF, &kKannada},
-    {0x0D00, 0x0D7F, &kMalayalam},        {0x0D80, 0x0DFF, &kSinhala},
-    {0x0E00, 0x0E7F, &kThai},             {0x0E80, 0x0EFF, &kLao},
-    {0x0F00, 0x0FFF, &kTibetan},          {0x1000, 0x109F, &kMyanmar},
-    {0x10A0, 0x10FF, &kArmenianGeorgian}, {0x1100, 0x11FF, &kKorean},
-    {0x1200, 0x139F, &kEthiopic},         {0x13A0, 0x13FF, &kCherokee},
-    {0x1400, 0x167F, &kCanadian},         {0x1780, 0x17FF, &kKhmer},
-    {0x1800, 0x18AF, &kMongolian},        {0x1950, 0x197F, &kTaiLe},
-    {0x1980, 0x19DF, &kNewTaiLue},        {0x19E0, 0x19FF, &kKhmer},
-    {0x2000, 0x2BFF, &kSymbols},          {0x2D30, 0x2D7F, &kTifinagh},
-    {0x2E80, 0x2FDF, nullptr},            {0x3000, 0x303F, nullptr},
-    {0x3040, 0x30FF, &kJapanese},         {0x3100, 0x312F, &kTraditionalChinese},
-    {0x3130, 0x318F, &kKorean},           {0x31A0, 0x31BF, &kTraditionalChinese},
-    {0x31C0, 0x31EF, nullptr},            {0x31F0, 0x31FF, &kJapanese},
-    {0x3200, 0x4DBF, nullptr},            {0x4E00, 0x9FFF, nullptr},
-    {0xA000, 0xA4CF, &kYi},               {0xA8E0, 0xA8FF, &kDevanagari},
-    {0xA960, 0xA97F, &kKorean},           {0xAC00, 0xD7FF, &kKorean},
-    {0xF900, 0xFAFF, nullptr},            {0xFB1D, 0xFB4F, &kHebrew},
-    {0xFB50, 0xFDFF, &kArabic},           {0xFE30, 0xFE4F, nullptr},
-    {0xFE70, 0xFEFF, &kArabic},           {0xFF00, 0xFF60, nullptr},
-    {0xFF61, 0xFF9F, &kJapanese},         {0xFFA0, 0xFFDC, &kKorean},
-    {0xFFE0, 0xFFEF, nullptr},            {0x1F000, 0x1FAFF, &kSymbols},
+    {0x0530, 0x058F, &kArmenianGeorgian},
+    {0x0590, 0x05FF, &kHebrew},
+    {0x0600, 0x06FF, &kArabic},
+    {0x0700, 0x074F, &kSyriac},
+    {0x0750, 0x077F, &kArabic},
+    {0x0780, 0x07BF, &kThaana},
+    {0x07C0, 0x07FF, &kNko},
+    {0x08A0, 0x08FF, &kArabic},
+    {0x0900, 0x097F, &kDevanagari},
+    {0x0980, 0x09FF, &kBengali},
+    {0x0A00, 0x0A7F, &kGurmukhi},
+    {0x0A80, 0x0AFF, &kGujarati},
+    {0x0B00, 0x0B7F, &kOriya},
+    {0x0B80, 0x0BFF, &kTamil},
+    {0x0C00, 0x0C7F, &kTelugu},
+    {0x0C80, 0x0CFF, &kKannada},
+    {0x0D00, 0x0D7F, &kMalayalam},
+    {0x0D80, 0x0DFF, &kSinhala},
+    {0x0E00, 0x0E7F, &kThai},
+    {0x0E80, 0x0EFF, &kLao},
+    {0x0F00, 0x0FFF, &kTibetan},
+    {0x1000, 0x109F, &kMyanmar},
+    {0x10A0, 0x10FF, &kArmenianGeorgian},
+    {0x1100, 0x11FF, &kKorean},
+    {0x1200, 0x139F, &kEthiopic},
+    {0x13A0, 0x13FF, &kCherokee},
+    {0x1400, 0x167F, &kCanadian},
+    {0x1780, 0x17FF, &kKhmer},
+    {0x1800, 0x18AF, &kMongolian},
+    {0x1950, 0x197F, &kTaiLe},
+    {0x1980, 0x19DF, &kNewTaiLue},
+    {0x19E0, 0x19FF, &kKhmer},
+    {0x2000, 0x2BFF, &kSymbols},
+    {0x2D30, 0x2D7F, &kTifinagh},
+    {0x2E80, 0x2FDF, nullptr},
+    {0x3000, 0x303F, nullptr},
+    {0x3040, 0x30FF, &kJapanese},
+    {0x3100, 0x312F, &kTraditionalChinese},
+    {0x3130, 0x318F, &kKorean},
+    {0x31A0, 0x31BF, &kTraditionalChinese},
+    {0x31C0, 0x31EF, nullptr},
+    {0x31F0, 0x31FF, &kJapanese},
+    {0x3200, 0x4DBF, nullptr},
+    {0x4E00, 0x9FFF, nullptr},
+    {0xA000, 0xA4CF, &kYi},
+    {0xA8E0, 0xA8FF, &kDevanagari},
+    {0xA960, 0xA97F, &kKorean},
+    {0xAC00, 0xD7FF, &kKorean},
+    {0xF900, 0xFAFF, nullptr},
+    {0xFB1D, 0xFB4F, &kHebrew},
+    {0xFB50, 0xFDFF, &kArabic},
+    {0xFE30, 0xFE4F, nullptr},
+    {0xFE70, 0xFEFF, &kArabic},
+    {0xFF00, 0xFF60, nullptr},
+    {0xFF61, 0xFF9F, &kJapanese},
+    {0xFFA0, 0xFFDC, &kKorean},
+    {0xFFE0, 0xFFEF, nullptr},
+    {0x1F000, 0x1FAFF, &kSymbols},
     {0x20000, 0x3FFFF, nullptr},
 };
 
@@ -122,7 +151,8 @@ Han HanFor(const std::string& bcp47) {
   const std::string lang = Lower(bcp47);
   auto starts = [&](const char* prefix) {
     const size_t n = std::strlen(prefix);
-    return lang.compare(0, n, prefix) == 0 && (lang.size() == n || lang[n] == '-' || lang[n] == '_');
+    return lang.compare(0, n, prefix) == 0 &&
+           (lang.size() == n || lang[n] == '-' || lang[n] == '_');
   };
   if (starts("ja")) return Han::Japanese;
   if (starts("ko")) return Han::Korean;
@@ -152,10 +182,18 @@ Families FamiliesFor(uint32_t character, const std::string& lang) {
   Han han = HanFor(lang.empty() ? UserLanguage() : lang);
   std::vector<const Families*> order;
   switch (han) {
-    case Han::Japanese: order = {&kJapanese, &kSimplifiedChinese, &kTraditionalChinese, &kKorean}; break;
-    case Han::Korean: order = {&kKorean, &kTraditionalChinese, &kSimplifiedChinese, &kJapanese}; break;
-    case Han::Traditional: order = {&kTraditionalChinese, &kSimplifiedChinese, &kJapanese, &kKorean}; break;
-    default: order = {&kSimplifiedChinese, &kTraditionalChinese, &kJapanese, &kKorean}; break;
+    case Han::Japanese:
+      order = {&kJapanese, &kSimplifiedChinese, &kTraditionalChinese, &kKorean};
+      break;
+    case Han::Korean:
+      order = {&kKorean, &kTraditionalChinese, &kSimplifiedChinese, &kJapanese};
+      break;
+    case Han::Traditional:
+      order = {&kTraditionalChinese, &kSimplifiedChinese, &kJapanese, &kKorean};
+      break;
+    default:
+      order = {&kSimplifiedChinese, &kTraditionalChinese, &kJapanese, &kKorean};
+      break;
   }
   Families families;
   for (const Families* list : order) families.insert(families.end(), list->begin(), list->end());
@@ -229,14 +267,15 @@ void ReadFontList(HKEY root, const std::string& fontsFolder, std::vector<Registe
   HKEY key = nullptr;
   if (RegOpenKeyExW(root, kFontsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   DWORD count = 0, maxName = 0, maxData = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                       &maxName, &maxData, nullptr, nullptr) == ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
+                       &maxData, nullptr, nullptr) == ERROR_SUCCESS) {
     std::vector<wchar_t> name(maxName + 2);
     std::vector<BYTE> data(maxData + 2 * sizeof(wchar_t));
     for (DWORD i = 0; i < count; ++i) {
-      DWORD nameLength = DWORD(name.size()), dataSize = DWORD(data.size() - sizeof(wchar_t)), type = 0;
-      if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(),
-                        &dataSize) != ERROR_SUCCESS)
+      DWORD nameLength = DWORD(name.size()), dataSize = DWORD(data.size() - sizeof(wchar_t)),
+            type = 0;
+      if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) !=
+          ERROR_SUCCESS)
         continue;
       if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
       std::wstring value(reinterpret_cast<const wchar_t*>(data.data()), dataSize / sizeof(wchar_t));
@@ -264,8 +303,8 @@ void ReadFontList(HKEY root, const std::string& fontsFolder, std::vector<Registe
 // The characters of one face, as ranges of its Unicode character map.
 struct Coverage {
   std::vector<std::pair<uint32_t, uint32_t>> ranges;
-  int faces = 0;         // of the file, read with face 0
-  bool regular = true;   // neither bold nor italic
+  int faces = 0;        // of the file, read with face 0
+  bool regular = true;  // neither bold nor italic
   bool Has(uint32_t c) const {
     auto it = std::upper_bound(ranges.begin(), ranges.end(), std::make_pair(c, UINT32_MAX));
     return it != ranges.begin() && std::prev(it)->second >= c;

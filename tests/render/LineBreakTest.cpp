@@ -12,15 +12,9 @@ namespace {
 std::string Breaks(const std::string& utf8) {
   std::string brks(utf8.size(), '?');
   set_linebreaks_utf8(reinterpret_cast<const utf8_t*>(utf8.data()), utf8.size(), "en", &brks[0]);
-  for (char& b : brks) {
-    switch (b) {
-      case LINEBREAK_MUSTBREAK: b = 'M'; break;
-      case LINEBREAK_ALLOWBREAK: b = 'A'; break;
-      case LINEBREAK_NOBREAK: b = 'N'; break;
-      case LINEBREAK_INSIDEACHAR: b = 'I'; break;
-      default: b = '?';
-    }
-  }
+  static_assert(LINEBREAK_MUSTBREAK == 0 && LINEBREAK_ALLOWBREAK == 1 && LINEBREAK_NOBREAK == 2 &&
+                LINEBREAK_INSIDEACHAR == 3);
+  for (char& b : brks) b = b >= 0 && b <= 3 ? "MANI"[int(b)] : '?';
   return brks;
 }
 

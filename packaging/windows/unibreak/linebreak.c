@@ -76,9 +76,12 @@ static utf32_t decode_utf32(const void* text, size_t len, size_t* i) {
 /* libunistring knows the context of a CJK text by its legacy encoding; libunibreak by the
    language. */
 static const char* context_encoding(const char* lang) {
-  if (lang && (lang[0] == 'z' || lang[0] == 'Z') && (lang[1] == 'h' || lang[1] == 'H')) return "GB2312";
-  if (lang && (lang[0] == 'j' || lang[0] == 'J') && (lang[1] == 'a' || lang[1] == 'A')) return "EUC-JP";
-  if (lang && (lang[0] == 'k' || lang[0] == 'K') && (lang[1] == 'o' || lang[1] == 'O')) return "EUC-KR";
+  if (lang && (lang[0] == 'z' || lang[0] == 'Z') && (lang[1] == 'h' || lang[1] == 'H'))
+    return "GB2312";
+  if (lang && (lang[0] == 'j' || lang[0] == 'J') && (lang[1] == 'a' || lang[1] == 'A'))
+    return "EUC-JP";
+  if (lang && (lang[0] == 'k' || lang[0] == 'K') && (lang[1] == 'o' || lang[1] == 'O'))
+    return "EUC-KR";
   return "UTF-8";
 }
 

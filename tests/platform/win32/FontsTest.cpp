@@ -25,14 +25,14 @@ class UserFont {
   UserFont(const std::string& name, const std::string& path)
       : name_(win32backend::WideFromText(name)) {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kFontsKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kFontsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     const std::wstring value = win32backend::WideFromText(path);
-    EXPECT_EQ(RegSetValueExW(key, name_.c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(value.c_str()),
-                             DWORD((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegSetValueExW(key, name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       DWORD((value.size() + 1) * sizeof(wchar_t))),
+        ERROR_SUCCESS);
     RegCloseKey(key);
   }
   ~UserFont() {

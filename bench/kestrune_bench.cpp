@@ -306,9 +306,9 @@ BENCHMARK(LoadScriptCached)->Unit(benchmark::kMillisecond)->Iterations(5);
 // A paragraph of 1,000 words wrapped in the window's width, the fonts already open: what a label
 // whose text changes costs to lay out again.
 void LayOutParagraph(benchmark::State& state) {
-  static const char* const words[] = {"the", "quick", "brown", "fox", "jumps", "over", "a",
-                                      "lazy", "dog;", "scenes", "draw", "labels,", "wrapped",
-                                      "and", "aligned", "text."};
+  static const char* const words[] = {"the",     "quick", "brown",   "fox",    "jumps", "over",
+                                      "a",       "lazy",  "dog;",    "scenes", "draw",  "labels,",
+                                      "wrapped", "and",   "aligned", "text."};
   std::string text;
   for (int i = 0; i < 1000; ++i) {
     if (i) text += ' ';

@@ -13,6 +13,7 @@
 
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
+#include "render/Label.h"
 #include "script/SceneClock.h"
 #include "script/ScriptConsole.h"
 
@@ -128,6 +129,8 @@ class CLuaNode {
   bool HasFill = false;
   float Fill[4] = {0, 0, 0, 0};
   float Opacity = 1;
+  // The node's text, drawn over its fill and picture; null for a node without one.
+  std::unique_ptr<TLabel> Text;
   // What the last frame gave the node: its opacity times its ancestors', and the rectangle its
   // clipping ancestors leave it (when Bounded).
   float DrawnOpacity = 1;

@@ -209,6 +209,27 @@ double DesktopScale();
 bool DesktopWorkArea(int* width, int* height);
 
 // ---------------------------------------------------------------------------------------------
+// Fonts of the system [backend]
+
+struct TFontFile {
+  std::string path;
+  int index = 0;  // the face in a collection (.ttc)
+};
+// Font files of the system that may hold the character, best first for the language (BCP 47;
+// empty: the environment's): through fontconfig on Linux, set up on the first call; from the
+// fonts the registry lists on Windows. Empty while SystemFontFallback() is off.
+std::vector<TFontFile> FallbackFontFiles(uint32_t character, const std::string& lang);
+// The folder of DejaVuSans.ttf, DejaVuSerif.ttf and DejaVuSansMono.ttf, with its trailing
+// separator: Debian's fonts-dejavu-core folder on Linux, a "fonts" folder beside the program on
+// Windows.
+std::string BundledFontFolder();
+// [shared] Whether text may take characters from the system's fonts; --test turns it off, so
+// that only the bundled fonts and the scene's own are used and pictures do not depend on the
+// machine. On by default.
+void SetSystemFontFallback(bool on);
+bool SystemFontFallback();
+
+// ---------------------------------------------------------------------------------------------
 // Message boxes [shared]; the box itself is the backend's (FormFramework.h)
 
 // Tests swap the box for a recorder; an empty function restores the real box.

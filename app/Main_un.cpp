@@ -77,6 +77,7 @@ void TMain::Timer1Timer() {
   if (LuaHost->Tick(elapsed.count())) LastSceneTick = now;
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
+  DrawStartErrorBand();
   GLScreen->EndFrame();
   // Nodes that moved under a still pointer are entered and left by the frame that moved them.
   LuaHost->PointerAfterFrame();

@@ -262,6 +262,9 @@ class CLua {
 
   LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
   std::string ErrorText;
+  // The last run's error with the traceback of where it was raised, as standard error got it;
+  // empty when the run did not get as far as running the script.
+  std::string ErrorReport;
   std::unique_ptr<CLuaNode> Root;
   std::vector<TLuaFile> Files;
   std::unique_ptr<CLuaNodeList> HitList;

@@ -320,8 +320,11 @@ int SetClip(lua_State* L) {
 const char* const ColorText = "should be a colour {r, g, b [, a]} with each from 0 to 1";
 
 // The colour {r, g, b [, a]} at `index` (read raw: a colour table's metatable plays no part).
-void ColorArg(lua_State* L, int index, float color[4]) {
-  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, index, ColorText);
+// An error names the argument at `position`, `index` itself unless the colour is a field.
+void ColorArg(lua_State* L, int index, float color[4], int position = 0,
+              const char* text = ColorText) {
+  if (position == 0) position = index;
+  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, position, text);
   color[3] = 1;
   for (int i = 0; i < 4; ++i) {
     lua_rawgeti(L, index, i + 1);
@@ -329,10 +332,10 @@ void ColorArg(lua_State* L, int index, float color[4]) {
     const lua_Number value = lua_tonumber(L, -1);
     lua_pop(L, 1);
     if (i == 3 && !number && lua_objlen(L, index) == 3) break;
-    if (!number || !(value >= 0 && value <= 1)) RaiseArgText(L, index, ColorText);
+    if (!number || !(value >= 0 && value <= 1)) RaiseArgText(L, position, text);
     color[i] = static_cast<float>(value);
   }
-  if (lua_objlen(L, index) > 4) RaiseArgText(L, index, ColorText);
+  if (lua_objlen(L, index) > 4) RaiseArgText(L, position, text);
 }
 
 int SetFill(lua_State* L) {
@@ -446,10 +449,9 @@ void StyleArg(lua_State* L, int index, const char* function, TTextStyle* style,
     style->size = static_cast<float>(size);
   }
   lua_pop(L, 1);
-  if (field("color") != LUA_TNIL) {
-    if (lua_type(L, -1) != LUA_TTABLE) RaiseArgText(L, index, ColorText);
-    ColorArg(L, lua_gettop(L), style->color);
-  }
+  if (field("color") != LUA_TNIL)
+    ColorArg(L, lua_gettop(L), style->color, index,
+             "should have a color {r, g, b [, a]} with each from 0 to 1");
   lua_pop(L, 1);
   if (field("align") != LUA_TNIL) {
     const char* align = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
@@ -521,7 +523,7 @@ int SetText(lua_State* L) {
     std::vector<int> rest;
     for (int i = 2; i <= count; ++i) rest.push_back(lua_type(L, i));
     CLuaNode* node = nullptr;
-    if (count == 1)
+    if (count <= 1)
       node = NodeArg(L, {});
     else if (count == 2)
       node = NodeArg(L, {rest[0]});

@@ -1,6 +1,6 @@
 // The program's own costs, measured on the real screen and host: a frame at several scene
-// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads and
-// script loads.
+// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads,
+// script loads and laying out text.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 #include <tuple>
 
 #include "BenchScene.h"
@@ -17,7 +18,9 @@
 #include "app/Util_un.h"
 #include "bind/GLBind.h"
 #include "platform/Platform.h"
+#include "render/Fonts.h"
 #include "render/Graph_un.h"
+#include "render/TextLayout.h"
 #include "script/Lua_un.h"
 
 namespace {
@@ -299,6 +302,30 @@ void LoadScriptCached(benchmark::State& state) {
   for (auto _ : state) host->LoadScript(path);
 }
 BENCHMARK(LoadScriptCached)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A paragraph of 1,000 words wrapped in the window's width, the fonts already open: what a label
+// whose text changes costs to lay out again.
+void LayOutParagraph(benchmark::State& state) {
+  static const char* const words[] = {"the", "quick", "brown", "fox", "jumps", "over", "a",
+                                      "lazy", "dog;", "scenes", "draw", "labels,", "wrapped",
+                                      "and", "aligned", "text."};
+  std::string text;
+  for (int i = 0; i < 1000; ++i) {
+    if (i) text += ' ';
+    text += words[(i * 7 + i / 16) % 16];
+  }
+  TTextStyle style;
+  LayOutText(text, style, 760, 0);
+  size_t glyphs = 0;
+  for (auto _ : state) {
+    TTextLayout layout = LayOutText(text, style, 760, 0);
+    glyphs = layout.glyphs.size();
+    benchmark::DoNotOptimize(layout);
+  }
+  state.counters["glyphs"] = double(glyphs);
+  ReleaseFonts();
+}
+BENCHMARK(LayOutParagraph)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "platform/Platform.h"
@@ -30,6 +31,10 @@ constexpr int64_t MaxFontFileBytes = int64_t(64) << 20;
 struct TFontState {
   FT_Library library = nullptr;
   std::map<std::pair<std::string, int>, std::unique_ptr<TFont>> fonts;
+  // The system's fonts that answered a character before, by language, in the order found; and
+  // the characters no font of the system has, which are not asked for again.
+  std::map<std::string, std::vector<TFont*>> fallbacks;
+  std::set<std::pair<std::string, uint32_t>> missing;
 };
 TFontState* state = nullptr;
 
@@ -103,9 +108,9 @@ TFont* OpenFont(const std::string& path, int index) {
     return nullptr;
   }
   // HarfBuzz reads the same bytes, without a copy; the font outlives its blob's users.
-  hb_blob_t* blob = hb_blob_create(reinterpret_cast<const char*>(native.bytes.data()),
-                                   unsigned(native.bytes.size()), HB_MEMORY_MODE_READONLY,
-                                   nullptr, nullptr);
+  hb_blob_t* blob =
+      hb_blob_create(reinterpret_cast<const char*>(native.bytes.data()),
+                     unsigned(native.bytes.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr);
   hb_face_t* face = hb_face_create(blob, unsigned(index));
   hb_blob_destroy(blob);
   font->shaper_ = hb_font_create(face);
@@ -136,6 +141,30 @@ TFont* FamilyFont(const std::string& family) {
   return OpenFont(BundledFontFolder() + file, 0);
 }
 
+TFont* FallbackFont(uint32_t character, const std::string& lang) {
+  for (const char* family : {"sans", "serif", "mono"}) {
+    TFont* font = FamilyFont(family);
+    if (font && font->HasGlyph(character)) return font;
+  }
+  if (!SystemFontFallback()) return nullptr;
+  TFontState& fonts = State();
+  std::vector<TFont*>& found = fonts.fallbacks[lang];
+  for (TFont* font : found)
+    if (font->HasGlyph(character)) return font;
+  const auto key = std::make_pair(lang, character);
+  if (fonts.missing.count(key)) return nullptr;
+  for (const TFontFile& file : FallbackFontFiles(character, lang)) {
+    TFont* font = OpenFont(file.path, file.index);
+    if (!font || !font->HasGlyph(character)) continue;
+    if (std::find(found.begin(), found.end(), font) == found.end()) found.push_back(font);
+    return font;
+  }
+  // Bounded: a scene that shows random characters must not grow the list without end.
+  if (fonts.missing.size() >= 65536) fonts.missing.clear();
+  fonts.missing.insert(key);
+  return nullptr;
+}
+
 bool RasteriseGlyph(TFont* font, unsigned glyphId, float pixelSize, TGlyphBitmap* bitmap) {
   *bitmap = TGlyphBitmap();
   if (!font || !(pixelSize > 0) || pixelSize > 4096) return false;
@@ -152,8 +181,7 @@ bool RasteriseGlyph(TFont* font, unsigned glyphId, float pixelSize, TGlyphBitmap
       FT_Load_Glyph(face, glyphId, FT_LOAD_DEFAULT) != 0)
     return false;
   FT_GlyphSlot slot = face->glyph;
-  if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
-      FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
+  if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
     return false;
   const FT_Bitmap& source = slot->bitmap;
   bitmap->width = int(source.width);

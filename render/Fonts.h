@@ -53,6 +53,11 @@ TFont* OpenFont(const std::string& path, int index);
 // configuration of the user's can remap them; nullptr for any other name.
 TFont* FamilyFont(const std::string& family);
 
+// A font for a character that the text's own font lacks, for text in `lang` (BCP 47): the bundled
+// families first, then the system's fonts unless SystemFontFallback() is off (those found before
+// for the language first, so that a text keeps to few fonts); nullptr when no font has it.
+TFont* FallbackFont(uint32_t character, const std::string& lang);
+
 // A glyph's coverage, 8 bits a pixel, rows top to bottom; left and top place its top-left corner
 // from the pen origin on the baseline, y up.
 struct TGlyphBitmap {

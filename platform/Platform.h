@@ -223,6 +223,10 @@ std::vector<TFontFile> FallbackFontFiles(uint32_t character, const std::string& 
 // separator: Debian's fonts-dejavu-core folder on Linux, a "fonts" folder beside the program on
 // Windows.
 std::string BundledFontFolder();
+// The user's language as a BCP 47 tag ("ja-JP"), for text whose scene names none: the locale's
+// environment variables on Linux, the user's locale on Windows; empty when the system says
+// nothing (or only "C").
+std::string UserLanguage();
 // [shared] Whether text may take characters from the system's fonts; --test turns it off, so
 // that only the bundled fonts and the scene's own are used and pictures do not depend on the
 // machine. On by default.

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/Platform.h"
 #include "render/Fonts.h"
 
 namespace {
@@ -135,7 +136,7 @@ struct TLine {
 };
 
 struct TLayoutContext {
-  const TTextStyle& style;
+  const std::string& lang;
   float size;
   TFont* primary;
   hb_buffer_t* buffer;
@@ -146,7 +147,7 @@ TFont* FontFor(uint32_t c, TFont* previous, const TLayoutContext& context) {
   // A mark stays with its base where that font can draw it, so they shape together.
   if (previous && IsMark(c) && previous->HasGlyph(c)) return previous;
   if (context.primary && context.primary->HasGlyph(c)) return context.primary;
-  if (TFont* font = FallbackFont(c, context.style.lang)) return font;
+  if (TFont* font = FallbackFont(c, context.lang)) return font;
   // No font has it: the text's own font shows its missing-glyph box.
   return context.primary;
 }
@@ -395,12 +396,15 @@ TTextLayout LayOutText(const std::string& utf8, const TTextStyle& style, float b
     primary = OpenFont(style.font, 0);
   if (!primary) primary = FamilyFont("sans");
 
+  // The language picks forms (Japanese or Chinese Han glyphs), fallback fonts and line-break
+  // rules; a scene that names none gets the user's.
+  static const std::string userLanguage = UserLanguage();
+  const std::string& lang = style.lang.empty() ? userLanguage : style.lang;
   hb_buffer_t* buffer = hb_buffer_create();
-  const hb_language_t language = style.lang.empty()
-                                     ? hb_language_get_default()
-                                     : hb_language_from_string(style.lang.c_str(), -1);
-  const TLayoutContext context{style, size, primary, buffer, language};
-  const std::string breakLanguage = style.lang.substr(0, style.lang.find_first_of("-_"));
+  const hb_language_t language =
+      lang.empty() ? HB_LANGUAGE_INVALID : hb_language_from_string(lang.c_str(), -1);
+  const TLayoutContext context{lang, size, primary, buffer, language};
+  const std::string breakLanguage = lang.substr(0, lang.find_first_of("-_"));
 
   std::vector<TParagraph> paragraphs = SplitParagraphs(DecodeUtf8(utf8));
   std::vector<TLine> lines;
@@ -408,10 +412,15 @@ TTextLayout LayOutText(const std::string& utf8, const TTextStyle& style, float b
     Bidi(p);
     Shape(p, context);
     p.breaks.assign(p.text.size(), LINEBREAK_NOBREAK);
-    if (!p.text.empty())
-      set_linebreaks_utf32(reinterpret_cast<const utf32_t*>(p.text.data()), p.text.size(),
+    if (!p.text.empty()) {
+      // The line breaker takes U+FFFF for the end of the text (and asserts that it is); the
+      // noncharacter breaks as any unknown character does.
+      std::vector<utf32_t> breakable(p.text.begin(), p.text.end());
+      std::replace(breakable.begin(), breakable.end(), utf32_t(0xFFFF), utf32_t(Replacement));
+      set_linebreaks_utf32(breakable.data(), breakable.size(),
                            breakLanguage.empty() ? nullptr : breakLanguage.c_str(),
                            p.breaks.data());
+    }
     BreakLines(p, boxWidth, lines);
   }
   hb_buffer_destroy(buffer);

@@ -1,6 +1,8 @@
 // The system's fonts on Linux: fontconfig's choice for a character, and Debian's DejaVu folder.
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -69,4 +71,19 @@ std::vector<TFontFile> FallbackFontFiles(uint32_t character, const std::string& 
 
 std::string BundledFontFolder() {
   return "/usr/share/fonts/truetype/dejavu/";
+}
+
+std::string UserLanguage() {
+  // The variables in the order the C library reads them for the character type.
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string tag(value);
+    tag.erase(std::min(tag.find('.'), tag.find('@')));  // "ja_JP.UTF-8@mod"
+    if (tag == "C" || tag == "POSIX") return "";
+    for (char& c : tag)
+      if (c == '_') c = '-';
+    return tag;
+  }
+  return "";
 }

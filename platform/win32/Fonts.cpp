@@ -18,3 +18,13 @@ std::string BundledFontFolder() {
   folder.erase(slash == std::string::npos ? 0 : slash + 1);
   return folder + "fonts\\";
 }
+
+std::string UserLanguage() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH];
+  const int length = GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
+  std::string tag;
+  // Locale names are ASCII ("ja-JP", "sr-Latn-RS").
+  for (int i = 0; i + 1 < length; ++i)
+    if (name[i] < 0x80) tag += char(name[i]);
+  return tag;
+}

@@ -219,6 +219,8 @@ TEST_F(TextLayoutTest, InvalidUtf8IsReplacedAndInvisibleCharactersShowNothing) {
   for (const TPlacedGlyph& placed : bad.glyphs) replaced += placed.glyph == replacement;
   EXPECT_EQ(bad.glyphs.size(), 4 + replaced);
   EXPECT_EQ(replaced, 1u + 1u + 3u + 2u);
+  // The noncharacter U+FFFF is what the line breaker takes for the end of the text.
+  EXPECT_EQ(LayOutText("a\uffffb c", TTextStyle(), 1, 0).glyphs.size(), 4u);
 
   // A joiner, a direction mark, a byte-order mark and a control character take neither a glyph
   // nor room.

@@ -35,8 +35,13 @@ struct TFontState {
   // the characters no font of the system has, which are not asked for again.
   std::map<std::string, std::vector<TFont*>> fallbacks;
   std::set<std::pair<std::string, uint32_t>> missing;
+  TFont* families[3] = {};
+  bool familyLooked[3] = {};
 };
 TFontState* state = nullptr;
+// Set while the system's fonts are tried for a character: one that FreeType cannot use (a colour
+// bitmap font, a damaged file) is passed over without a word, as the user never named it.
+bool quietOpen = false;
 
 TFontState& State() {
   if (!state) state = new TFontState();
@@ -90,7 +95,7 @@ TFont* OpenFont(const std::string& path, int index) {
   font->index_ = index;
   TFont::Native& native = *font->native_;
   if (!ReadFontFile(path, native.bytes)) {
-    WriteErrorLine("Font file " + path + " cannot be read");
+    if (!quietOpen) WriteErrorLine("Font file " + path + " cannot be read");
     return nullptr;
   }
   if (!fonts.library && FT_Init_FreeType(&fonts.library) != 0) {
@@ -104,7 +109,7 @@ TFont* OpenFont(const std::string& path, int index) {
       !FT_IS_SCALABLE(native.face) || native.face->units_per_EM == 0) {
     if (native.face) FT_Done_Face(native.face);
     native.face = nullptr;
-    WriteErrorLine("Font file " + path + " is not a font");
+    if (!quietOpen) WriteErrorLine("Font file " + path + " is not a font");
     return nullptr;
   }
   // HarfBuzz reads the same bytes, without a copy; the font outlives its blob's users.
@@ -133,12 +138,16 @@ TFont* OpenFont(const std::string& path, int index) {
 }
 
 TFont* FamilyFont(const std::string& family) {
-  const char* file = family == "sans"    ? "DejaVuSans.ttf"
-                     : family == "serif" ? "DejaVuSerif.ttf"
-                     : family == "mono"  ? "DejaVuSansMono.ttf"
-                                         : nullptr;
-  if (!file) return nullptr;
-  return OpenFont(BundledFontFolder() + file, 0);
+  static const char* const files[] = {"DejaVuSans.ttf", "DejaVuSerif.ttf", "DejaVuSansMono.ttf"};
+  const int which = family == "sans" ? 0 : family == "serif" ? 1 : family == "mono" ? 2 : -1;
+  if (which < 0) return nullptr;
+  // Asked for every character that the text's font lacks: the answer is kept.
+  TFontState& fonts = State();
+  if (!fonts.familyLooked[which]) {
+    fonts.families[which] = OpenFont(BundledFontFolder() + files[which], 0);
+    fonts.familyLooked[which] = true;
+  }
+  return fonts.families[which];
 }
 
 TFont* FallbackFont(uint32_t character, const std::string& lang) {
@@ -154,7 +163,9 @@ TFont* FallbackFont(uint32_t character, const std::string& lang) {
   const auto key = std::make_pair(lang, character);
   if (fonts.missing.count(key)) return nullptr;
   for (const TFontFile& file : FallbackFontFiles(character, lang)) {
+    quietOpen = true;
     TFont* font = OpenFont(file.path, file.index);
+    quietOpen = false;
     if (!font || !font->HasGlyph(character)) continue;
     if (std::find(found.begin(), found.end(), font) == found.end()) found.push_back(font);
     return font;

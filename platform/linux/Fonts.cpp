@@ -54,6 +54,9 @@ std::vector<TFontFile> FallbackFontFiles(uint32_t character, const std::string& 
       FcCharSet* charset = nullptr;
       FcChar8* file = nullptr;
       int index = 0;
+      FcBool scalable = FcTrue;
+      // Bitmap fonts come in fixed sizes only; text is drawn at any.
+      if (FcPatternGetBool(font, FC_SCALABLE, 0, &scalable) == FcResultMatch && !scalable) continue;
       // The sort puts the closest style first, not the fonts that have the character.
       if (FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) != FcResultMatch ||
           !FcCharSetHasChar(charset, character))

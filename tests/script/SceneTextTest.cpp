@@ -27,6 +27,13 @@ TEST_F(SceneTextTest, TextIsSetReadBackAndTakenAwayAndARemovedNodeIgnoresIt) {
             "");
   DrawFrame();
   EXPECT_GT(InkIn(0, 0, 120, 40), 100);
+  // Under the node's children: one filled over the whole node hides the text.
+  ASSERT_EQ(Run("cover = n.createNode{left = 0, top = 0, width = 120, height = 40}\n"
+                "kestrune.setFill(cover, {0, 0, 1})"),
+            "");
+  DrawFrame();
+  EXPECT_EQ(InkIn(0, 0, 120, 40), 0);
+  ASSERT_EQ(Run("kestrune.remove(cover)"), "");
   EXPECT_EQ(String("local text, style = kestrune.getText(n)\n"
                    "return table.concat({text, style.font, style.size, style.align,\n"
                    "  style.valign, style.lineHeight, table.concat(style.color, ',')}, ' ')"),

@@ -124,6 +124,7 @@ bool TMain::StepScene(double seconds) {
   const bool ran = LuaHost->Tick(seconds);
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
+  DrawStartErrorBand();
   GLScreen->EndFrame();
   // Nodes that moved under a still pointer are entered and left by the frame that moved them.
   LuaHost->PointerAfterFrame();

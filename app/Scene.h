@@ -33,3 +33,7 @@ void WatchScene();
 // working folder.
 void ReloadSceneWhenChanged();
 void StopWatchingScene();
+// With --watch, a start script that failed has its error (the message and the first lines of
+// its traceback) drawn in a band across the bottom of the scene, over the nodes, until the
+// scene starts again. Called after the nodes of each frame.
+void DrawStartErrorBand();

@@ -22,6 +22,7 @@
 #include "render/Graph_un.h"
 #include "render/ImageReaders.h"
 #include "render/PngWriter.h"
+#include "render/TextLayout.h"
 #include "script/KestruneTable.h"
 #include "script/Lua_un.h"
 #include "script/ProtectedRead.h"
@@ -954,6 +955,10 @@ void SayVerdict(const TVerdict& verdict, size_t number) {
 // The window the runs use: never shown without a window system, never ticking by itself.
 bool OpenWindow() {
   TicksStepped = true;
+  // Text as every machine draws it: English unless the style says otherwise, and characters only
+  // from the bundled fonts and the scene's own.
+  SetDefaultTextLanguage("en");
+  SetSystemFontFallback(false);
   SceneWindow.PrintLine = [](const std::string& line) { WriteErrorLine(line); };
   ScriptErrorSeen = [](const std::string& report) {
     if (Run.ExpectingErrors > 0)

@@ -157,6 +157,68 @@ void FrameFilled(benchmark::State& state) {
 }
 BENCHMARK(FrameFilled)->Arg(1000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// The benchmark scene's tree of nodes, each a label of 50 glyphs (bench::LabelText) in the
+// bundled sans, white, neither wrapped nor cut; the reference's `text` frame draws the same
+// glyphs' quads from one texture.
+void FrameText(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  std::string labels = "labels = {";
+  for (int k = 0; k < state.range(0); ++k) labels += "'" + bench::LabelText(k) + "', ";
+  labels += "}\n";
+  const std::string scene = labels + "dofile('" + bench::SceneLibraryPath() + "')\n" +
+                            "local made = 0\n" + "scene_build(" + std::to_string(state.range(0)) +
+                            R"(, 1, function(parent, left, top)
+      local node = (parent or root).createNode{left = left, top = top}
+      made = made + 1
+      kestrune.setText(node, labels[made], {size = )" +
+                            std::to_string(bench::LabelSize) + R"(})
+      return node
+    end)
+  )";
+  if (LuaBind::luaL_dostring(host->LuaState, scene.c_str()) != 0)
+    std::fprintf(stderr, "scene failed: %s\n", LuaBind::lua_tostring(host->LuaState, -1));
+  DrawFrame(host.get(), true);  // laid out and rasterised once
+  for (auto _ : state) DrawFrame(host.get(), true);
+  state.counters["glyphs"] = 50.0 * double(state.range(0));
+  host.reset();
+  GLScreen->ClearText();
+}
+BENCHMARK(FrameText)->Arg(40)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// What a label whose text changes on every tick costs: the tick that sets a new score of 20
+// characters, and the frame's drawing of the nodes, which lays it out again. The screen's own
+// begin and end of the frame are left out.
+void LabelChange(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  const char* scene = R"(
+    local score = root.createNode{left = 20, top = 20, width = 400, height = 40}
+    local count = 0
+    function root:onTick()
+      count = count + 1
+      kestrune.setText(score, string.format('Score: %06d points', count % 1000000))
+    end
+  )";
+  if (LuaBind::luaL_dostring(host->LuaState, scene) != 0)
+    std::fprintf(stderr, "scene failed: %s\n", LuaBind::lua_tostring(host->LuaState, -1));
+  for (int i = 0; i < 20; ++i) {  // every digit rasterised once
+    host->Tick(0.055);
+    DrawFrame(host.get(), false);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    GLScreen->BeginFrame();
+    state.ResumeTiming();
+    host->Tick(0.055);
+    host->DrawNodes();
+    state.PauseTiming();
+    GLScreen->EndFrame();
+    state.ResumeTiming();
+  }
+  host.reset();
+  GLScreen->ClearText();
+}
+BENCHMARK(LabelChange)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
 long StatusKiB(const char* field);
 
 // Nodes made and removed: rounds of 100 panels of 99 children each (10,000 nodes), half the

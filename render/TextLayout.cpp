@@ -378,6 +378,21 @@ std::vector<TParagraph> SplitParagraphs(const std::vector<uint32_t>& text) {
 
 }  // namespace
 
+namespace {
+
+std::string DefaultLanguageSet;
+
+const std::string& DefaultLanguage() {
+  static const std::string userLanguage = UserLanguage();
+  return DefaultLanguageSet.empty() ? userLanguage : DefaultLanguageSet;
+}
+
+}  // namespace
+
+void SetDefaultTextLanguage(const std::string& lang) {
+  DefaultLanguageSet = lang;
+}
+
 TTextLayout LayOutText(const std::string& utf8, const TTextStyle& style, float boxWidth,
                        float boxHeight) {
   TTextLayout layout;
@@ -398,8 +413,7 @@ TTextLayout LayOutText(const std::string& utf8, const TTextStyle& style, float b
 
   // The language picks forms (Japanese or Chinese Han glyphs), fallback fonts and line-break
   // rules; a scene that names none gets the user's.
-  static const std::string userLanguage = UserLanguage();
-  const std::string& lang = style.lang.empty() ? userLanguage : style.lang;
+  const std::string& lang = style.lang.empty() ? DefaultLanguage() : style.lang;
   hb_buffer_t* buffer = hb_buffer_create();
   const hb_language_t language =
       lang.empty() ? HB_LANGUAGE_INVALID : hb_language_from_string(lang.c_str(), -1);

@@ -33,6 +33,10 @@ struct TTextLayout {
   float width = 0, height = 0;
 };
 
+// The language of texts whose style names none: the user's, unless set here (empty gives the
+// user's back). A scene's tests set one, so that their pictures do not depend on the machine.
+void SetDefaultTextLanguage(const std::string& lang);
+
 // Lays `utf8` out in a box of boxWidth by boxHeight logical pixels: wrapped at the width by the
 // Unicode line-breaking rules (a word wider than the box between its clusters), explicit line
 // breaks kept, lines that do not fit cut at the bottom, aligned in the box. boxWidth <= 0: no

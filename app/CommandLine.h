@@ -16,6 +16,14 @@ struct TCommandLine {
   bool HideCursor = false;
   bool HasScene = false;
   std::string Scene;
+  // --test: the scene's tests run headless; the test files named after the scene, if any.
+  bool Test = false;
+  std::vector<std::string> TestFiles;
+  std::string Junit;    // --junit FILE
+  bool Update = false;  // --update: missing or changed reference pictures are written
+  // --screenshot FILE: the frame after --ticks N ticks (1 unless given) as a PNG file.
+  std::string Screenshot;
+  int Ticks = 0;
   // Why the arguments were refused, as a line for the user; empty when they were not.
   std::string Error;
 };

@@ -13,9 +13,10 @@
 
 TMain* Main = nullptr;
 CLua* LuaHost = nullptr;
+bool TicksStepped = false;
 
 TMain::TMain() {
-  Scale = SceneScale();
+  Scale = TicksStepped ? 1 : SceneScale();
   ClientWidth = int(std::lround(LogicalScreenWidth * Scale));
   ClientHeight = int(std::lround(LogicalScreenHeight * Scale));
   SceneArea.Width = ClientWidth;
@@ -45,9 +46,15 @@ TMain::TMain() {
   };
   SceneWindow.SetCaption = [this](const std::string& text) { SetCaption(text); };
   SceneWindow.SetTickInterval = [this](unsigned ms) { SetTickInterval(ms); };
-  SceneWindow.SetFullScreen = [this](bool on) { SetFullScreen(on); };
-  SceneWindow.FullScreen = [this] { return FullScreen(); };
-  SceneWindow.SetCursorVisible = [this](bool visible) { SetCursorVisible(visible); };
+  // A scene's tests see the scene as a plain window at scale 1 whatever they ask, so that their
+  // pictures are the same on every machine; and there is no monitor or pointer to change.
+  SceneWindow.SetFullScreen = [this](bool on) {
+    if (!TicksStepped) SetFullScreen(on);
+  };
+  SceneWindow.FullScreen = [this] { return !TicksStepped && FullScreen(); };
+  SceneWindow.SetCursorVisible = [this](bool visible) {
+    if (!TicksStepped) SetCursorVisible(visible);
+  };
 }
 
 TMain::~TMain() {
@@ -60,7 +67,7 @@ void TMain::FormCreate() {
   GLScreen->Scale = float(Scale);
   StartScene(*this);
   SceneStarted();
-  Timer1.SetEnabled(true);
+  if (!TicksStepped) Timer1.SetEnabled(true);
 }
 
 void TMain::FormDestroy() {
@@ -109,12 +116,19 @@ void TMain::Timer1Timer() {
   // ticks only draw and the scene's time stands still. The host caps what it takes of it.
   const auto now = std::chrono::steady_clock::now();
   const std::chrono::duration<double> elapsed = now - LastSceneTick;
-  if (LuaHost->Tick(elapsed.count())) LastSceneTick = now;
+  if (StepScene(elapsed.count())) LastSceneTick = now;
+}
+
+bool TMain::StepScene(double seconds) {
+  if (GLScreen == nullptr || LuaHost == nullptr) return false;
+  const bool ran = LuaHost->Tick(seconds);
   GLScreen->BeginFrame();
   LuaHost->DrawNodes();
+  DrawStartErrorBand();
   GLScreen->EndFrame();
   // Nodes that moved under a still pointer are entered and left by the frame that moved them.
   LuaHost->PointerAfterFrame();
+  return ran;
 }
 
 void TMain::SetTickInterval(unsigned ms) {
@@ -122,7 +136,7 @@ void TMain::SetTickInterval(unsigned ms) {
   Timer1.Interval = ms;
   // Started again, so that the new interval counts from now rather than after the tick already
   // scheduled; a timer never queues up ticks, whatever its interval.
-  if (Timer1.Enabled()) {
+  if (Timer1.Enabled() && !TicksStepped) {
     Timer1.SetEnabled(false);
     Timer1.SetEnabled(true);
   }

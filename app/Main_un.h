@@ -40,6 +40,10 @@ class TMain : public TForm {
   // Only a question: nothing changes until the window has that size.
   bool FormDesktopScaleChanged(double desktopScale, int* clientWidth, int* clientHeight) const;
   void Timer1Timer();
+  // One tick of the scene, as the timer runs it (the reload check aside): the scene's part with
+  // `seconds` of elapsed time, the frame, and the pointer's look after it. False when a script
+  // call was running, so that the tick only drew.
+  bool StepScene(double seconds);
   // The next tick follows `ms` milliseconds from now, and the ticks after it as often.
   void SetTickInterval(unsigned ms);
   // A scene has just been started: its first tick's time counts from now.
@@ -53,6 +57,8 @@ class TMain : public TForm {
 };
 
 extern TMain* Main;
+// The ticks are stepped by the caller (scene tests), never by Timer1, and the scale is 1.
+extern bool TicksStepped;
 extern CLua* LuaHost;
 
 // The event name of a button and an action word: "LeftPress", "RightRelease", "Press", ...

@@ -1,7 +1,9 @@
 // Starting the scene, and with --watch starting it again whenever one of its files is saved.
 #include "app/Scene.h"
 
+#include <algorithm>
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <set>
 
@@ -9,10 +11,13 @@
 #include "app/Util_un.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
+#include "render/Label.h"
+#include "render/TextLayout.h"
 #include "script/Lua_un.h"
 #include "script/ScriptWrites.h"
 
 std::string StartScriptName = "Test.lua";
+std::function<void()> BeforeStartScript;
 
 namespace {
 
@@ -39,6 +44,43 @@ size_t TexturesWatched = 0;         // entries of the texture table whose files 
 std::set<std::string> SceneWrites;  // the files the running interpreter wrote
 bool OldWritesPassedOver = false;   // those of the interpreter before it too
 Clock::time_point OldWritesForgottenAt;
+
+// The band of a start script's error, while there is one to show.
+std::unique_ptr<TLabel> ErrorBand;
+float ErrorBandHeight = 0;
+constexpr float kBandPadding = 8;
+constexpr size_t kBandLines = 6;  // the message, "stack traceback:" and the first calls
+constexpr float kBandLargest = 200;
+
+// The report's first lines, tabs as spaces: the traceback indents its lines with one.
+std::string BandText(const std::string& report) {
+  std::string text;
+  size_t lines = 0;
+  for (size_t at = 0; at <= report.size() && lines < kBandLines; ++lines) {
+    size_t end = report.find('\n', at);
+    if (end == std::string::npos) end = report.size();
+    if (lines > 0) text += '\n';
+    text.append(report, at, end - at);
+    at = end + 1;
+  }
+  for (char& c : text)
+    if (c == '\t') c = ' ';
+  return text;
+}
+
+void ShowErrorBand(const std::string& report) {
+  ErrorBand.reset();
+  if (report.empty()) return;
+  auto band = std::make_unique<TLabel>();
+  band->Text = BandText(report);
+  band->Style.font = "mono";
+  band->Style.size = 13;
+  band->Style.align = TTextStyle::Align::Left;
+  const float width = float(LogicalScreenWidth) - 2 * kBandPadding;
+  const TTextLayout layout = LayOutText(band->Text, band->Style, width, 0);
+  ErrorBandHeight = std::min(kBandLargest, layout.height + 2 * kBandPadding);
+  ErrorBand = std::move(band);
+}
 
 std::string FolderOf(const std::string& path) {
   std::string::size_type cut = path.size();
@@ -98,6 +140,9 @@ void ReloadScene() {
   OldWritesPassedOver = true;
   OldWritesForgottenAt = Clock::now() + kOldWritesLinger;
   GLScreen->ClearTextures();
+  // The band's layout points at the fonts that go with the glyphs.
+  ErrorBand.reset();
+  GLScreen->ClearText();
   TexturesWatched = 0;
   Watcher->ForgetFiles();
   ReleaseFreeHeap();
@@ -150,7 +195,34 @@ void StartScene(TForm& form) {
   float x = 0;
   float y = 0;
   if (form.PointerPosition(&x, &y)) LuaHost->PointerStartsAt(TFloatPoint{x, y});
-  if (!LuaHost->LoadScript(StartScriptName)) form.SetCaption(LuaHost->LastError());
+  if (BeforeStartScript) BeforeStartScript();
+  const bool ran = LuaHost->LoadScript(StartScriptName);
+  if (!ran) form.SetCaption(LuaHost->LastError());
+  // Only a scene being worked on shows its error inside the window.
+  if (Watcher) {
+    try {
+      ShowErrorBand(ran                             ? std::string()
+                    : !LuaHost->ErrorReport.empty() ? LuaHost->ErrorReport
+                                                    : LuaHost->LastError());
+    } catch (const std::exception& error) {
+      ErrorBand.reset();
+      WriteErrorLine(std::string("kestrune: the error cannot be shown in the window: ") +
+                     error.what());
+    }
+  }
+}
+
+void DrawStartErrorBand() {
+  if (!ErrorBand || GLScreen == nullptr) return;
+  const float top = float(LogicalScreenHeight) - ErrorBandHeight;
+  static const float colour[4] = {0.4f, 0.04f, 0.04f, 0.92f};
+  GLScreen->SetClip(nullptr);
+  GLScreen->DrawFill(TFloatRect{0, top, float(LogicalScreenWidth), ErrorBandHeight}, colour, 1);
+  GLScreen->DrawLabel(
+      *ErrorBand,
+      TFloatRect{kBandPadding, top + kBandPadding, float(LogicalScreenWidth) - 2 * kBandPadding,
+                 ErrorBandHeight - 2 * kBandPadding},
+      1);
 }
 
 void WatchScene() {
@@ -190,6 +262,7 @@ void ReloadSceneWhenChanged() {
 
 void StopWatchingScene() {
   Watcher.reset();
+  ErrorBand.reset();
   Pending = false;
   TexturesWatched = 0;
   SceneWrites.clear();

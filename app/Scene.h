@@ -2,6 +2,7 @@
 // --watch, running it again from scratch whenever one of its files is saved.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class TForm;
@@ -13,6 +14,10 @@ extern std::string StartScriptName;
 // folder becomes the working folder and SceneFolder. False, with one line for the user in
 // *error, when there is no such scene or its folder cannot be entered.
 bool EnterScene(const std::string& scene, std::string* error);
+
+// Called with each new host before it runs the start script, when set (scene tests prepare
+// their functions and the stepped clock there).
+extern std::function<void()> BeforeStartScript;
 
 // A fresh script host runs the start script; its error, if any, becomes the form's caption.
 void StartScene(TForm& form);
@@ -28,3 +33,7 @@ void WatchScene();
 // working folder.
 void ReloadSceneWhenChanged();
 void StopWatchingScene();
+// With --watch, a start script that failed has its error (the message and the first lines of
+// its traceback) drawn in a band across the bottom of the scene, over the nodes, until the
+// scene starts again. Called after the nodes of each frame.
+void DrawStartErrorBand();

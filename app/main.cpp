@@ -4,6 +4,7 @@
 #include "app/Main_un.h"
 #include "app/Scale.h"
 #include "app/Scene.h"
+#include "app/SceneTests.h"
 #include "app/Util_un.h"
 #include "bind/LuaBind.h"
 #include "platform/Platform.h"
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   InitProgramFolder();
+  // Test files and pictures named on the command line are named from here.
+  const std::string startFolder = WorkingFolder();
   if (options.HasScene) {
     std::string error;
     if (!EnterScene(options.Scene, &error)) {
@@ -47,6 +50,14 @@ int main(int argc, char** argv) {
     // The working folder is the scene's now; the library shipped beside the program is still
     // the one to load.
     LuaLibraryFallbackFolder = ProgramFolder;
+  }
+  if (options.Test || !options.Screenshot.empty()) {
+    const int status = options.Test ? RunSceneTests(options, startFolder)
+                                    : TakeSceneScreenshot(options, startFolder);
+    LuaLibraryName.clear();
+    LuaLibraryFallbackFolder.clear();
+    DoneProgramFolder();
+    return status;
   }
   if (options.Watch) WatchScene();
   ScaleAsked = options.Scale;

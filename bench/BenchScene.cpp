@@ -182,4 +182,11 @@ CpuUse ProcessCpu() {
   return CpuUse{ms(usage.ru_utime), ms(usage.ru_stime), usage.ru_minflt};
 }
 
+std::string LabelText(int k) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += letters[(k * 7 + i) % (sizeof letters - 1)];
+  return text;
+}
+
 }  // namespace bench

@@ -28,6 +28,10 @@ std::string WriteLargePng();
 // An RGBA PNG of one colour, `side` by `side` pixels, written row by row: 8192 by 8192 makes a
 // file of a few hundred KB for 256 MiB of pixels. Returns the path.
 std::string WriteFlatPng(int side);
+// The text benchmark's labels: label k's text, 50 letters and digits without a space (one glyph
+// each in the bundled sans at any size), drawn at LabelSize logical pixels.
+std::string LabelText(int k);
+constexpr float LabelSize = 14;
 // Peak resident set size of this process in KiB.
 long PeakResidentKiB();
 

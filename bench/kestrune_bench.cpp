@@ -1,6 +1,6 @@
 // The program's own costs, measured on the real screen and host: a frame at several scene
-// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads and
-// script loads.
+// sizes, a pointer event over a large scene, a scene's timers and animations, texture loads,
+// script loads and laying out text.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 #include <tuple>
 
 #include "BenchScene.h"
@@ -17,7 +18,9 @@
 #include "app/Util_un.h"
 #include "bind/GLBind.h"
 #include "platform/Platform.h"
+#include "render/Fonts.h"
 #include "render/Graph_un.h"
+#include "render/TextLayout.h"
 #include "script/Lua_un.h"
 
 namespace {
@@ -153,6 +156,68 @@ void FrameFilled(benchmark::State& state) {
   state.counters["nodes"] = static_cast<double>(state.range(0));
 }
 BENCHMARK(FrameFilled)->Arg(1000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The benchmark scene's tree of nodes, each a label of 50 glyphs (bench::LabelText) in the
+// bundled sans, white, neither wrapped nor cut; the reference's `text` frame draws the same
+// glyphs' quads from one texture.
+void FrameText(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  std::string labels = "labels = {";
+  for (int k = 0; k < state.range(0); ++k) labels += "'" + bench::LabelText(k) + "', ";
+  labels += "}\n";
+  const std::string scene = labels + "dofile('" + bench::SceneLibraryPath() + "')\n" +
+                            "local made = 0\n" + "scene_build(" + std::to_string(state.range(0)) +
+                            R"(, 1, function(parent, left, top)
+      local node = (parent or root).createNode{left = left, top = top}
+      made = made + 1
+      kestrune.setText(node, labels[made], {size = )" +
+                            std::to_string(bench::LabelSize) + R"(})
+      return node
+    end)
+  )";
+  if (LuaBind::luaL_dostring(host->LuaState, scene.c_str()) != 0)
+    std::fprintf(stderr, "scene failed: %s\n", LuaBind::lua_tostring(host->LuaState, -1));
+  DrawFrame(host.get(), true);  // laid out and rasterised once
+  for (auto _ : state) DrawFrame(host.get(), true);
+  state.counters["glyphs"] = 50.0 * double(state.range(0));
+  host.reset();
+  GLScreen->ClearText();
+}
+BENCHMARK(FrameText)->Arg(40)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// What a label whose text changes on every tick costs: the tick that sets a new score of 20
+// characters, and the frame's drawing of the nodes, which lays it out again. The screen's own
+// begin and end of the frame are left out.
+void LabelChange(benchmark::State& state) {
+  auto host = std::make_unique<CLua>();
+  const char* scene = R"(
+    local score = root.createNode{left = 20, top = 20, width = 400, height = 40}
+    local count = 0
+    function root:onTick()
+      count = count + 1
+      kestrune.setText(score, string.format('Score: %06d points', count % 1000000))
+    end
+  )";
+  if (LuaBind::luaL_dostring(host->LuaState, scene) != 0)
+    std::fprintf(stderr, "scene failed: %s\n", LuaBind::lua_tostring(host->LuaState, -1));
+  for (int i = 0; i < 20; ++i) {  // every digit rasterised once
+    host->Tick(0.055);
+    DrawFrame(host.get(), false);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    GLScreen->BeginFrame();
+    state.ResumeTiming();
+    host->Tick(0.055);
+    host->DrawNodes();
+    state.PauseTiming();
+    GLScreen->EndFrame();
+    state.ResumeTiming();
+  }
+  host.reset();
+  GLScreen->ClearText();
+}
+BENCHMARK(LabelChange)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 long StatusKiB(const char* field);
 
@@ -299,6 +364,30 @@ void LoadScriptCached(benchmark::State& state) {
   for (auto _ : state) host->LoadScript(path);
 }
 BENCHMARK(LoadScriptCached)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A paragraph of 1,000 words wrapped in the window's width, the fonts already open: what a label
+// whose text changes costs to lay out again.
+void LayOutParagraph(benchmark::State& state) {
+  static const char* const words[] = {"the",     "quick", "brown",   "fox",    "jumps", "over",
+                                      "a",       "lazy",  "dog;",    "scenes", "draw",  "labels,",
+                                      "wrapped", "and",   "aligned", "text."};
+  std::string text;
+  for (int i = 0; i < 1000; ++i) {
+    if (i) text += ' ';
+    text += words[(i * 7 + i / 16) % 16];
+  }
+  TTextStyle style;
+  LayOutText(text, style, 760, 0);
+  size_t glyphs = 0;
+  for (auto _ : state) {
+    TTextLayout layout = LayOutText(text, style, 760, 0);
+    glyphs = layout.glyphs.size();
+    benchmark::DoNotOptimize(layout);
+  }
+  state.counters["glyphs"] = double(glyphs);
+  ReleaseFonts();
+}
+BENCHMARK(LayOutParagraph)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

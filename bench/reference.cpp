@@ -6,10 +6,13 @@
 // limit the program is measured against; run as it is, they show what a bare program pays. With
 // `png` the textures are the RGBA PNG files, premultiplied and clamped, and blending is on for
 // the whole frame. With `filled` no texture is bound: each quad is one of `textures` colours,
-// premultiplied at alpha 0.5, blended. With `scale=S` the window is 800*S by 600*S pixels and the
-// viewport covers it: the same frame drawn larger.
+// premultiplied at alpha 0.5, blended. With `text` each node is a label of 50 glyphs of the
+// bundled sans: FreeType's bitmaps packed once into one intensity texture, drawn as one
+// nearest-sampled, blended quad a glyph at the pen positions of FreeType's advances. With
+// `scale=S` the window is 800*S by 600*S pixels and the viewport covers it: the same frame drawn
+// larger.
 //
-// Usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled] [scale=S]
+// Usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled|text] [scale=S]
 //        reference texture <file.bmp|file.jpg|file.png> <loads>
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -17,11 +20,14 @@
 #include <cstddef>
 #include <cstdio>
 // After the two headers above: the decoder's header needs size_t and FILE declared first.
+#include <ft2build.h>
 #include <jpeglib.h>
 #include <png.h>
+#include FT_FREETYPE_H
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -187,6 +193,84 @@ float ReadField(lua_State* L, const char* key) {
 
 bool g_filled = false;
 float g_scale = 1;
+bool g_text = false;
+
+// The text mode's glyphs: where each lies in the one texture and how it sits on the pen.
+struct Glyph {
+  int x, y, width, height, left, top;
+  float advance;
+};
+std::vector<Glyph> g_glyphs(128);
+GLuint g_glyphTexture = 0;
+float g_ascent = 0;
+
+void RasteriseLabels() {
+  FT_Library library;
+  FT_Face face;
+  if (FT_Init_FreeType(&library) != 0 ||
+      FT_New_Face(library, (BundledFontFolder() + "/DejaVuSans.ttf").c_str(), 0, &face) != 0)
+    std::exit(3);
+  FT_Set_Pixel_Sizes(face, 0, FT_UInt(bench::LabelSize));
+  g_ascent = float(face->size->metrics.ascender) / 64;
+  const int side = 256;
+  std::vector<unsigned char> pixels(side * side, 0);
+  int x = 0, y = 0, shelf = 0;
+  for (int c = 33; c < 127; ++c) {
+    if (FT_Load_Char(face, FT_ULong(c), FT_LOAD_RENDER) != 0) continue;
+    const FT_Bitmap& bitmap = face->glyph->bitmap;
+    if (x + int(bitmap.width) + 1 > side) {
+      x = 0;
+      y += shelf;
+      shelf = 0;
+    }
+    for (unsigned row = 0; row < bitmap.rows; ++row)
+      std::memcpy(&pixels[size_t(y + int(row)) * side + size_t(x)],
+                  bitmap.buffer + row * size_t(bitmap.pitch), bitmap.width);
+    g_glyphs[size_t(c)] = Glyph{x,
+                                y,
+                                int(bitmap.width),
+                                int(bitmap.rows),
+                                face->glyph->bitmap_left,
+                                face->glyph->bitmap_top,
+                                float(face->glyph->advance.x) / 64};
+    x += int(bitmap.width) + 1;
+    shelf = std::max(shelf, int(bitmap.rows) + 1);
+  }
+  glGenTextures(1, &g_glyphTexture);
+  glBindTexture(GL_TEXTURE_2D, g_glyphTexture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_INTENSITY8, side, side, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE,
+               pixels.data());
+  FT_Done_Face(face);
+  FT_Done_FreeType(library);
+}
+
+void DrawLabel(const Node& node, int k) {
+  const std::string text = bench::LabelText(k);
+  glBindTexture(GL_TEXTURE_2D, g_glyphTexture);
+  glColor4f(1, 1, 1, 1);
+  const float texel = 1.0f / 256;
+  float pen = node.x;
+  const float baseline = std::round(node.y + g_ascent);
+  glBegin(GL_QUADS);
+  for (char c : text) {
+    const Glyph& g = g_glyphs[size_t(c)];
+    const float x0 = std::round(pen) + float(g.left), x1 = x0 + float(g.width);
+    const float y0 = 600 - (baseline - float(g.top)), y1 = y0 - float(g.height);
+    glTexCoord2f(float(g.x) * texel, float(g.y) * texel);
+    glVertex3f(x0, y0, 0);
+    glTexCoord2f(float(g.x) * texel, float(g.y + g.height) * texel);
+    glVertex3f(x0, y1, 0);
+    glTexCoord2f(float(g.x + g.width) * texel, float(g.y + g.height) * texel);
+    glVertex3f(x1, y1, 0);
+    glTexCoord2f(float(g.x + g.width) * texel, float(g.y) * texel);
+    glVertex3f(x1, y0, 0);
+    pen += g.advance;
+  }
+  glEnd();
+}
 
 void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
   glMatrixMode(GL_PROJECTION);
@@ -206,6 +290,10 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
     node.x = left + (node.parent >= 0 ? g_nodes[node.parent].x : 0.0f);
     node.y = top + (node.parent >= 0 ? g_nodes[node.parent].y : 0.0f);
     float x0 = node.x, x1 = node.x + width, y0 = 600 - node.y, y1 = 600 - node.y - height;
+    if (g_text) {
+      DrawLabel(node, int(&node - g_nodes.data()));
+      continue;
+    }
     if (g_filled) {
       const float k = static_cast<float>(node.texture);
       glColor4f((0.2f + 0.1f * k) * 0.5f, (0.9f - 0.1f * k) * 0.5f, 0.25f, 0.5f);
@@ -232,8 +320,8 @@ void DrawFrame(lua_State* L, HDC dc, const std::vector<GLuint>& textures) {
 int main(int argc, char** argv) {
   if (argc < 4 || (argc < 5 && std::string(argv[1]) != "texture")) {
     std::fprintf(stderr,
-                 "usage: reference <frames|first|memory> <count> <textures> <frames> [png|filled]"
-                 " [scale=S]\n"
+                 "usage: reference <frames|first|memory> <count> <textures> <frames> "
+                 "[png|filled|text] [scale=S]\n"
                  "       reference texture <file> <loads>\n");
     return 2;
   }
@@ -247,6 +335,7 @@ int main(int argc, char** argv) {
     const std::string option = argv[i];
     png = png || option == "png";
     g_filled = g_filled || option == "filled";
+    g_text = g_text || option == "text";
     if (option.compare(0, 6, "scale=") == 0) g_scale = float(std::atof(option.c_str() + 6));
   }
   if (!(g_scale >= 0.5f && g_scale <= 4)) g_scale = 1;
@@ -289,11 +378,13 @@ int main(int argc, char** argv) {
   }
 
   std::vector<GLuint> textures;
-  if (!g_filled) bench::WriteTextures(textureCount, png);
-  for (int k = 1; k <= textureCount && !g_filled; ++k)
+  if (g_text) RasteriseLabels();
+  const bool pictures = !g_filled && !g_text;
+  if (pictures) bench::WriteTextures(textureCount, png);
+  for (int k = 1; k <= textureCount && pictures; ++k)
     textures.push_back(png ? LoadPng(bench::TexturePath(k, true))
                            : LoadBmp64(bench::TexturePath(k)));
-  if (png || g_filled) {
+  if (png || g_filled || g_text) {
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
   }

@@ -207,6 +207,45 @@ def program_ticks(program, folder, count, textures, kind, ticks, arguments=()):
             "wall": float(wall) * 1000 / n, "peak": int(hwm) / 1024}
 
 
+def stepped_scene(program, folder, count, textures, test):
+    """A folder with the scene and one test file (`test`, Lua) for kestrune --test."""
+    work = tempfile.mkdtemp(prefix="kestrune-stepped-", dir=folder)
+    program_script(folder, count, textures, 1 << 30)
+    shutil.copy(os.path.join(folder, "Test.lua"), os.path.join(work, "Test.lua"))
+    os.makedirs(os.path.join(work, "tests"))
+    with open(os.path.join(work, "tests", "bench_test.lua"), "w") as f:
+        f.write(test)
+    return work
+
+
+def stepped_ticks(program, folder, count, textures, ticks):
+    """The scene under kestrune --test: a test steps a second's worth of ticks, then `ticks`
+    more, and writes the process's CPU over those from /proc/self/stat (os.clock follows the
+    stepped clock there). Returns CPU ms per stepped tick."""
+    result = os.path.join(folder, "stepped-%d.txt" % count)
+    work = stepped_scene(program, folder, count, textures, """local t = kestrune.test
+local function cpu()
+  local f = io.open('/proc/self/stat'); local s = f:read('*a'); f:close()
+  local fields = {}
+  for word in s:match('.*%%) (.*)'):gmatch('%%S+') do fields[#fields + 1] = word end
+  return tonumber(fields[12]) + tonumber(fields[13])
+end
+t.test('ticks', function()
+  t.step(18)
+  local first = cpu()
+  t.step(%d)
+  local out = io.open(%r, 'w'); out:write(cpu() - first, '\\n'); out:close()
+end, { timeout = 3600 })
+""" % (ticks, result))
+    subprocess.run([program, "--test", "."], cwd=work, env=gl_env(), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=3600)
+    try:
+        clock_ticks = int(open(result).read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return None
+    return clock_ticks * 1000.0 / os.sysconf("SC_CLK_TCK") / ticks
+
+
 def love_cmd(count, textures, frames, mode, folder):
     return ["love", os.path.join(HERE, "love"), SCENE, str(count), str(textures), str(frames),
             mode] + texture_files(folder, textures)
@@ -232,7 +271,8 @@ def main():
     tick_keys = [(n, t, "bmp") for n in SIZES for t in MODES] + \
         [(n, 8, kind) for kind in KINDS if kind != "bmp" for n in SIZES]
     ticks = {key: [] for key in tick_keys}
-    start = {"ours": [], "ref": [], "love": []}
+    start = {"ours": [], "ref": [], "love": [], "test": []}
+    stepped = {n: [] for n in SIZES}
     memory = {"ours": [], "ref": [], "limit": [], "love": []}
     micro = {}
     loads = {"jpeg": [], "bmp": [], "png": []}
@@ -273,6 +313,12 @@ def main():
             result = program_ticks(program, folder, n, t, kind, ticks_for(n, args.quick))
             if result:
                 cell.append(result)
+        # The same scenes' ticks stepped by kestrune --test, at five times as many ticks: the
+        # CPU is counted in the kernel's clock ticks.
+        for n in SIZES:
+            result = stepped_ticks(program, folder, n, 1, 5 * ticks_for(n, args.quick))
+            if result is not None:
+                stepped[n].append(result)
         for (n, t), cell in frame.items():
             frames = frames_for(n, args.quick)
             for key, env in (("ref", None), ("limit", gl_env({"GLIBC_TUNABLES": NO_TRIM}))):
@@ -315,6 +361,10 @@ def main():
         start["ref"].append(run([reference, "first", "100", "1", "1"], cwd=folder)[1] * 1000)
         if have_love:
             start["love"].append(run(love_cmd(100, 1, 1, "first", folder), cwd=folder)[1] * 1000)
+        # Start to the first test, as an upper bound: the whole run of one empty test.
+        tested = stepped_scene(program, folder, 100, 1,
+                               "kestrune.test.test('first', function() end)\n")
+        start["test"].append(run([program, "--test", "."], cwd=tested)[1] * 1000)
         # Peak memory at 10,000 nodes, one texture, 20 frames.
         program_script(folder, 10000, 1, 20)
         shutil.copy(os.path.join(folder, "Test.lua"), os.path.join(work, "Test.lua"))
@@ -403,12 +453,25 @@ def main():
                  med(cell, "peak")))
 
     print()
+    print("Ticks stepped by kestrune --test against the window's own, CPU ms per tick "
+          "(user + system), one texture")
+    print()
+    print("| scene | window | stepped | stepped / window |")
+    print("|---|---:|---:|---:|")
+    for n in SIZES:
+        window, _ = cpu(ticks[(n, 1, "bmp")])
+        print("| %d nodes | %.2f | %.2f | %.2f |"
+              % (n, window, med(stepped[n]), ratio(med(stepped[n]), window)))
+
+    print()
     print("| measure | ours | reference | ours / reference | limit | ours / limit | peer "
           "| ours / peer |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|")
     o, r, l = med(start["ours"]), med(start["ref"]), med(start["love"])
     print("| start to first frame (ms) | %.1f | %.1f | %.2f | | | %.1f | %.2f |"
           % (o, r, ratio(o, r), l, ratio(o, l)))
+    print("| start to the end of one empty test, --test (ms) | %.1f | | | | | | |"
+          % med(start["test"]))
     o, r, l = med(memory["ours"]), med(memory["ref"]), med(memory["love"])
     m = med(memory["limit"])
     print("| peak memory, 10,000 nodes (MiB) | %.1f | %.1f | %.2f | %.1f | %.2f | %.1f | %.2f |"

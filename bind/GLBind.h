@@ -57,12 +57,14 @@ constexpr GLenum GL_BLEND = 0x0BE2;
 constexpr GLenum GL_SCISSOR_TEST = 0x0C11;
 constexpr GLenum GL_UNPACK_ALIGNMENT = 0x0CF5;
 constexpr GLenum GL_PACK_ALIGNMENT = 0x0D05;
+constexpr GLenum GL_MAX_TEXTURE_SIZE = 0x0D33;
 constexpr GLenum GL_TEXTURE_2D = 0x0DE1;
 constexpr GLenum GL_UNSIGNED_BYTE = 0x1401;
 constexpr GLenum GL_MODELVIEW = 0x1700;
 constexpr GLenum GL_PROJECTION = 0x1701;
 constexpr GLenum GL_RGB = 0x1907;
 constexpr GLenum GL_RGBA = 0x1908;
+constexpr GLenum GL_LUMINANCE = 0x1909;
 constexpr GLenum GL_REPLACE = 0x1E01;
 constexpr GLenum GL_VENDOR = 0x1F00;
 constexpr GLenum GL_RENDERER = 0x1F01;
@@ -79,6 +81,7 @@ constexpr GLenum GL_TEXTURE_MIN_FILTER = 0x2801;
 constexpr GLenum GL_TEXTURE_WRAP_S = 0x2802;
 constexpr GLenum GL_TEXTURE_WRAP_T = 0x2803;
 constexpr GLenum GL_REPEAT = 0x2901;
+constexpr GLenum GL_INTENSITY8 = 0x804B;
 constexpr GLenum GL_CLAMP_TO_EDGE = 0x812F;
 constexpr GLenum GLU_VERSION = 100800;
 
@@ -117,6 +120,9 @@ typedef void(APIENTRY* glTexEnvi)(GLenum target, GLenum pname, GLint param);
 typedef void(APIENTRY* glTexImage2D)(GLenum target, GLint level, GLint internalFormat,
                                      GLsizei width, GLsizei height, GLint border, GLenum format,
                                      GLenum type, const GLvoid* pixels);
+typedef void(APIENTRY* glTexSubImage2D)(GLenum target, GLint level, GLint xoffset, GLint yoffset,
+                                        GLsizei width, GLsizei height, GLenum format, GLenum type,
+                                        const GLvoid* pixels);
 typedef void(APIENTRY* glBlendFunc)(GLenum sfactor, GLenum dfactor);
 typedef void(APIENTRY* glBegin)(GLenum mode);
 typedef void(APIENTRY* glEnd)();

@@ -162,4 +162,33 @@ function root:onRightPress(x, y)
   print("right", x, y)
 end
 
+-- Text: kestrune.setText gives a node a text, drawn over its fill and picture and wrapped to
+-- its width. The style's font is "sans" (the default), "serif", "mono" or a .ttf/.otf/.ttc file
+-- found as textures are; size, color, align, valign, lineHeight and lang are optional too.
+-- Characters the font lacks come from another font that has them.
+local title = root.createNode{ id = "title", left = 200, top = 14, width = 400, height = 40 }
+kestrune.setText(title, "Kestrune demo", { font = "serif", size = 30, align = "center",
+                                          color = { 1, 1, 0.85 } })
+
+-- A counter: the text is set again on every click.
+local counter = root.createNode{ id = "counter", left = 220, top = 70, width = 200, height = 34 }
+kestrune.setFill(counter, { 0.1, 0.25, 0.45, 0.85 })
+local clicks = 0
+local function showClicks()
+  kestrune.setText(counter, "Clicks: " .. clicks, { size = 18, align = "center", valign = "middle" })
+end
+showClicks()
+function counter:onLeftPress()
+  clicks = clicks + 1
+  showClicks()
+end
+
+-- Right to left and joined, and Japanese: shaped, ordered and found in whichever font has them.
+local lines = root.createNode{ id = "lines", left = 200, top = 500, width = 400, height = 84 }
+kestrune.setFill(lines, { 0, 0, 0, 0.45 })
+local arabic = lines.createNode{ left = 10, top = 6, width = 380, height = 36 }
+kestrune.setText(arabic, "مرحبا بالعالم", { size = 24, align = "center", lang = "ar" })
+local japanese = lines.createNode{ left = 10, top = 44, width = 380, height = 36 }
+kestrune.setText(japanese, "こんにちは、世界", { size = 24, align = "center", lang = "ja" })
+
 print("ready", #names, "buttons")

@@ -232,8 +232,9 @@ MessageBoxHook& Hook() {
 int ShowMessageBox(const std::string& text, const std::string& caption) {
   if (Hook()) return Hook()(text, caption);
   // The user asked the program to end while a script was still running: a box now would keep
-  // it open, so the text goes where the user can still find it.
-  if (Application->Terminated()) {
+  // it open, so the text goes where the user can still find it. A run without a window system
+  // has nobody to answer a box.
+  if (Application->Terminated() || Application->Headless()) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(stderr);
     return IDOK;

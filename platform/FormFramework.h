@@ -4,7 +4,9 @@
 // depend on the window system. A backend reports what its window system says (a button went
 // down at a client position, the capture was taken away, a timer is due) and the rules here
 // decide what the form's handlers hear; the backend answers only the natives [backend] declared
-// at the end. Only platform/ includes this header.
+// at the end. Only platform/ includes this header, and the scene tests' runner
+// (app/SceneTests.cpp), which reports a test's input through the reports below as a backend
+// reports its window system's.
 #pragma once
 
 #include <cstdint>
@@ -79,8 +81,8 @@ bool InsideScene(const TForm& form, int x, int y);
 std::string CharacterText(uint32_t character);
 
 // [shared] Every message box of the program (HookedMessageBoxA): the test hook when one is set;
-// once the program is ending, the text on standard error instead of a box; otherwise the
-// backend's box.
+// once the program is ending, or in a run without a window system, the text on standard error
+// instead of a box; otherwise the backend's box.
 int ShowMessageBox(const std::string& text, const std::string& caption);
 
 // ---------------------------------------------------------------------------------------------

@@ -165,6 +165,14 @@ void WriteOutputLine(const std::string& text) {
   outputqueue::QueueLine(outputqueue::kOutput, text);
 }
 
+void WriteOutputLineWaiting(const std::string& text) {
+  // With the queue empty the line is always taken; only this thread adds lines meanwhile.
+  constexpr int kLongWaitMs = 24 * 60 * 60 * 1000;
+  outputqueue::FlushLines(kLongWaitMs);
+  outputqueue::QueueLine(outputqueue::kOutput, text);
+  outputqueue::FlushLines(kLongWaitMs);
+}
+
 void WriteErrorLine(const std::string& text) {
   outputqueue::QueueLine(outputqueue::kError, text);
 }

@@ -78,6 +78,14 @@ std::string AnsiLowerCase(const std::string& text);
 bool IsPathDelimiter(char c);
 // Size of an open file in bytes, or -1.
 int64_t GetFileSize64(HANDLE file);
+// Makes or replaces the file with exactly these bytes. False, with the system's reason in
+// *reason, when it cannot.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason);
+// Removes the file; false when there was none or it cannot be removed.
+bool RemoveFile(const std::string& path);
+// The names of the regular files in a folder (links followed), in no particular order; empty
+// when it cannot be read.
+std::vector<std::string> FilesInFolder(const std::string& folder);
 
 // ---------------------------------------------------------------------------------------------
 // Text for people to read
@@ -126,6 +134,9 @@ void StartConsole(bool openOwn);
 // unwritten.
 void WriteOutputLine(const std::string& text);
 void WriteErrorLine(const std::string& text);
+// [shared] The same for a line that must not be lost (a verdict that a reader parses): it waits
+// for the lines before it, and for itself, however slow the reader is.
+void WriteOutputLineWaiting(const std::string& text);
 // [backend] Whether the lines reach anything: false on Windows for a program started without a
 // console, redirection or --console (then a message the user must see needs a message box).
 bool StandardOutputConnected();
@@ -208,6 +219,31 @@ double DesktopScale();
 // shows up, in device pixels; false when the system cannot say. While a form is asked about a
 // change of the monitor's scale (TForm::OnDesktopScaleChanged), the work area of that monitor.
 bool DesktopWorkArea(int* width, int* height);
+
+// ---------------------------------------------------------------------------------------------
+// Fonts of the system [backend]
+
+struct TFontFile {
+  std::string path;
+  int index = 0;  // the face in a collection (.ttc)
+};
+// Font files of the system that may hold the character, best first for the language (BCP 47;
+// empty: the environment's): through fontconfig on Linux, set up on the first call; from the
+// fonts the registry lists on Windows. Empty while SystemFontFallback() is off.
+std::vector<TFontFile> FallbackFontFiles(uint32_t character, const std::string& lang);
+// The folder of DejaVuSans.ttf, DejaVuSerif.ttf and DejaVuSansMono.ttf, with its trailing
+// separator: Debian's fonts-dejavu-core folder on Linux, a "fonts" folder beside the program on
+// Windows.
+std::string BundledFontFolder();
+// The user's language as a BCP 47 tag ("ja-JP"), for text whose scene names none: the locale's
+// environment variables on Linux, the user's locale on Windows; empty when the system says
+// nothing (or only "C").
+std::string UserLanguage();
+// [shared] Whether text may take characters from the system's fonts; --test turns it off, so
+// that only the bundled fonts and the scene's own are used and pictures do not depend on the
+// machine. On by default.
+void SetSystemFontFallback(bool on);
+bool SystemFontFallback();
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes [shared]; the box itself is the backend's (FormFramework.h)
@@ -368,6 +404,18 @@ class TApplication {
   // [backend] Connects to the window system. False, with a message on stderr, when there is
   // none.
   bool Initialize();
+  // [backend] Instead of Initialize: a run that needs no window system (on Linux no display is
+  // opened, even where DISPLAY names one). Forms are made but never shown (Visible() stays
+  // false, and Run() returns at once); each form's rendering context draws into an off-screen
+  // buffer of the form's client size, exactly 8 bits each of red, green and blue without alpha,
+  // with the depth buffer the pixel format asks for; SwapBuffers presents nothing; timers never
+  // fire by themselves (the caller runs their ticks) and ProcessMessages dispatches nothing of
+  // its own; message boxes without a hook go to standard error. On Windows the forms are
+  // windows that are never shown, and Wine still needs its display. False, with one line on
+  // standard error, when even that is not possible (Linux: no EGL of Mesa, no software renderer).
+  bool InitializeHeadless();
+  // [shared] Whether InitializeHeadless made this run one without a window system.
+  bool Headless() const { return headless_; }
   // Creates a form of type F, runs its OnCreate (an escaping exception is shown, the form is
   // still made), stores it in *reference; the first form created is the main form.
   template <typename F>
@@ -399,15 +447,28 @@ class TApplication {
   void RunCreate(TForm* form);
   TForm* mainForm_ = nullptr;
   bool terminated_ = false;
+  bool headless_ = false;
 };
 
 extern TApplication* Application;
 
 // ---------------------------------------------------------------------------------------------
+// The frame's pixels [backend]
+
+// The frame last drawn in the form's client area: ClientWidth by ClientHeight pixels, rows top
+// to bottom, 3 bytes (red, green, blue) a pixel. Headless, the form's off-screen buffer is read;
+// in a window, where the front buffer's pixels are not reliable (covered or hidden windows), a
+// copy of the back buffer is kept just before each swap, from the first call on: that first call
+// returns false unless a copy was already kept. False, with *rgb emptied, when the form has no
+// rendering context that drew a frame, or nothing could be read.
+bool ReadFramePixels(TForm& form, std::vector<unsigned char>* rgb);
+
+// ---------------------------------------------------------------------------------------------
 // The system's names [system] that code above this layer and the shared code use, by group (the
 // stand-ins hold a few more, for the Linux backend's own use). The stand-ins answer each as
 // Windows does, error codes included; on Windows the backend takes over CreateFileA,
-// GetModuleFileNameA and LoadLibraryA (platform/win32/WinApi.h) so that names cross as UTF-8.
+// GetModuleFileNameA and LoadLibraryA (platform/win32/WinApi.h) so that names cross as UTF-8,
+// and SwapBuffers, which keeps the frames that ReadFramePixels reads.
 //   Types: BOOL, TRUE, BYTE, WORD, DWORD, LONG, UINT, HWND, HDC, HGLRC, HMODULE, HBITMAP,
 //     HGDIOBJ, HANDLE, FARPROC, RECT, APIENTRY.
 //   Dynamic libraries: LoadLibraryA, GetProcAddress, FreeLibrary. On the GL library's handle

@@ -8,6 +8,7 @@
 #include "app/Util_un.h"
 #include "bind/Exceptions.h"
 #include "bind/GLBind.h"
+#include "render/GlyphAtlas.h"
 #include "render/Textures.h"
 
 using namespace GLBind;
@@ -77,6 +78,8 @@ CGLScreen::CGLScreen(HWND windowHandle) : WindowHandle(windowHandle) {
 }
 
 CGLScreen::~CGLScreen() {
+  // The atlases' textures go while their context is still current.
+  ClearText();
   try {
     DeactivateGLContext();
   } catch (...) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct TFloatPoint {
   float X;
   float Y;
 };
+
+struct TLabel;
+class CGlyphCache;
 
 struct TGLTexture {
   std::string FileName;    // resolved path, lower-cased; empty when the file was not found
@@ -79,6 +83,12 @@ class CGLScreen {
   void ClearTextures();
   // The entry, or nullptr when the index is out of range. Valid until the next AddTexture.
   const TGLTexture* GetTexture(int32_t index) const;
+  // The label's text laid out in the rectangle, its colour's alpha scaled by `opacity`. The
+  // first label drawn makes the glyph cache; a scene without text never has one.
+  void DrawLabel(TLabel& label, const TFloatRect& dest, float opacity);
+  // Forgets every glyph drawn and closes the fonts: the scene starts again. Labels that are
+  // kept must be laid out again (their layouts point at the fonts).
+  void ClearText();
 
   HWND WindowHandle;
   float ClientWidth = 0;
@@ -97,6 +107,8 @@ class CGLScreen {
   std::vector<TGLTexture> TextureTable;
   // What the table's textures take of their budget; a texture past it is refused.
   TTextureMemory TextureMemory{DefaultTextureBudget};
+  // The labels' glyphs, apart from the table, whose indices are the scene's.
+  std::unique_ptr<CGlyphCache> Glyphs;
 
  private:
   void SetBlending(bool on);

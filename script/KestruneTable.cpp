@@ -4,11 +4,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/Util_un.h"
 #include "platform/Platform.h"
+#include "render/Fonts.h"
+#include "render/TextLayout.h"
 #include "script/Lua_un.h"
+#include "script/ProtectedRead.h"
 #include "script/SceneWindow.h"
 #include "script/ScriptFunctions.h"
 
@@ -344,8 +349,11 @@ int SetClip(lua_State* L) {
 const char* const ColorText = "should be a colour {r, g, b [, a]} with each from 0 to 1";
 
 // The colour {r, g, b [, a]} at `index` (read raw: a colour table's metatable plays no part).
-void ColorArg(lua_State* L, int index, float color[4]) {
-  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, index, ColorText);
+// An error names the argument at `position`, `index` itself unless the colour is a field.
+void ColorArg(lua_State* L, int index, float color[4], int position = 0,
+              const char* text = ColorText) {
+  if (position == 0) position = index;
+  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, position, text);
   color[3] = 1;
   for (int i = 0; i < 4; ++i) {
     lua_rawgeti(L, index, i + 1);
@@ -353,10 +361,10 @@ void ColorArg(lua_State* L, int index, float color[4]) {
     const lua_Number value = lua_tonumber(L, -1);
     lua_pop(L, 1);
     if (i == 3 && !number && lua_objlen(L, index) == 3) break;
-    if (!number || !(value >= 0 && value <= 1)) RaiseArgText(L, index, ColorText);
+    if (!number || !(value >= 0 && value <= 1)) RaiseArgText(L, position, text);
     color[i] = static_cast<float>(value);
   }
-  if (lua_objlen(L, index) > 4) RaiseArgText(L, index, ColorText);
+  if (lua_objlen(L, index) > 4) RaiseArgText(L, position, text);
 }
 
 int SetFill(lua_State* L) {
@@ -395,6 +403,251 @@ int GetOpacity(lua_State* L) {
   });
 }
 
+const char* const StyleFields[] = {"font",   "size",       "color", "align",
+                                   "valign", "lineHeight", "lang"};
+
+bool EndsWithFontEnding(const std::string& name) {
+  const std::string lower = AnsiLowerCase(name);
+  for (const char* ending : {".ttf", ".otf", ".ttc"})
+    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ending) == 0) return true;
+  return false;
+}
+
+// The font file found as a texture's is, or the default family with a line on standard error
+// when there is none or it is no font: a scene with a missing font still shows its text.
+std::string FontPath(const std::string& function, const std::string& name) {
+  const std::string path = ResolveDataPath(name);
+  if (path.empty()) {
+    std::string places;
+    const std::vector<std::string> tried = DataPathPlaces(name);
+    for (size_t i = 0; i < tried.size(); ++i)
+      places += (i == 0 ? "" : i + 1 == tried.size() ? " and " : ", ") + tried[i];
+    WriteErrorLine(function + ": " + name + ": " +
+                   (DataPathHoldsNoFile(name) ? std::string("not a regular file")
+                                              : "not found; looked for " + places) +
+                   "; the text is drawn in \"sans\"");
+    return "sans";
+  }
+  // The font says itself why it cannot be read.
+  if (OpenFont(path, 0) == nullptr) return "sans";
+  return path;
+}
+
+// The style table at `index` (read raw, as a colour is) into *style, and the font as it was
+// named into *fontName. A style's font is resolved here, once, not on every layout.
+void StyleArg(lua_State* L, int index, const char* function, TTextStyle* style,
+              std::string* fontName) {
+  if (lua_type(L, index) != LUA_TTABLE) RaiseArgText(L, index, "should be a table");
+  // A misspelt field would otherwise be passed over without a word.
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {
+    bool known = false;
+    if (lua_type(L, -2) == LUA_TSTRING)
+      for (const char* field : StyleFields)
+        known = known || std::strcmp(lua_tostring(L, -2), field) == 0;
+    lua_pop(L, 1);
+    if (!known)
+      RaiseArgText(L, index,
+                   "should be a style with only font, size, color, align, valign, lineHeight "
+                   "and lang");
+  }
+  const auto field = [L, index](const char* name) {
+    lua_pushstring(L, name);
+    lua_rawget(L, index);
+    return lua_type(L, -1);
+  };
+  if (field("font") != LUA_TNIL) {
+    if (lua_type(L, -1) != LUA_TSTRING)
+      RaiseArgText(L, index, "should have a font that is a string");
+    *fontName = lua_tostring(L, -1);
+    if (EndsWithFontEnding(*fontName)) {
+      style->font = FontPath(function, *fontName);
+    } else if (*fontName == "sans" || *fontName == "serif" || *fontName == "mono") {
+      style->font = *fontName;
+    } else {
+      RaiseArgText(L, index,
+                   "should have a font that is a .ttf, .otf or .ttc file or \"sans\", \"serif\" "
+                   "or \"mono\"");
+    }
+  }
+  lua_pop(L, 1);
+  if (field("size") != LUA_TNIL) {
+    const lua_Number size = lua_tonumber(L, -1);
+    if (lua_type(L, -1) != LUA_TNUMBER || !(size >= 1 && size <= 256))
+      RaiseArgText(L, index, "should have a size from 1 to 256");
+    style->size = static_cast<float>(size);
+  }
+  lua_pop(L, 1);
+  if (field("color") != LUA_TNIL)
+    ColorArg(L, lua_gettop(L), style->color, index,
+             "should have a color {r, g, b [, a]} with each from 0 to 1");
+  lua_pop(L, 1);
+  if (field("align") != LUA_TNIL) {
+    const char* align = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+    if (std::strcmp(align, "left") == 0)
+      style->align = TTextStyle::Align::Left;
+    else if (std::strcmp(align, "center") == 0)
+      style->align = TTextStyle::Align::Center;
+    else if (std::strcmp(align, "right") == 0)
+      style->align = TTextStyle::Align::Right;
+    else
+      RaiseArgText(L, index, "should have an align of \"left\", \"center\" or \"right\"");
+  }
+  lua_pop(L, 1);
+  if (field("valign") != LUA_TNIL) {
+    const char* valign = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+    if (std::strcmp(valign, "top") == 0)
+      style->valign = TTextStyle::VAlign::Top;
+    else if (std::strcmp(valign, "middle") == 0)
+      style->valign = TTextStyle::VAlign::Middle;
+    else if (std::strcmp(valign, "bottom") == 0)
+      style->valign = TTextStyle::VAlign::Bottom;
+    else
+      RaiseArgText(L, index, "should have a valign of \"top\", \"middle\" or \"bottom\"");
+  }
+  lua_pop(L, 1);
+  if (field("lineHeight") != LUA_TNIL) {
+    const lua_Number factor = lua_tonumber(L, -1);
+    if (lua_type(L, -1) != LUA_TNUMBER || !(factor > 0 && factor <= 10))
+      RaiseArgText(L, index, "should have a lineHeight above 0 and up to 10");
+    style->lineHeight = static_cast<float>(factor);
+  }
+  lua_pop(L, 1);
+  if (field("lang") != LUA_TNIL) {
+    if (lua_type(L, -1) != LUA_TSTRING)
+      RaiseArgText(L, index, "should have a lang that is a string");
+    style->lang = lua_tostring(L, -1);
+  }
+  lua_pop(L, 1);
+}
+
+// The text argument: a string, or a number as Lua writes it.
+std::string TextArg(lua_State* L, int index) {
+  if (lua_type(L, index) == LUA_TNUMBER) return NumberText(lua_tonumber(L, index));
+  if (lua_type(L, index) != LUA_TSTRING) RaiseArgText(L, index, "should be a string");
+  size_t length = 0;
+  const char* text = lua_tolstring(L, index, &length);
+  return std::string(text, length);
+}
+
+bool SameStyle(const TTextStyle& a, const TTextStyle& b) {
+  return a.font == b.font && a.size == b.size && std::equal(a.color, a.color + 4, b.color) &&
+         a.align == b.align && a.valign == b.valign && a.lineHeight == b.lineHeight &&
+         a.lang == b.lang;
+}
+
+// setText(node, text [, style]) sets the node's text; setText(node) takes it away.
+int SetText(lua_State* L) {
+  return Guarded(L, [L] {
+    const int top = lua_gettop(L);
+    const bool clears = top == 1 || (top == 2 && lua_isnil(L, 2));
+    if (top > 3) {
+      lua_settop(L, 3);
+      RaiseArgText(L, 4, "should not be passed");
+    }
+    if (top == 3 && lua_isnil(L, 3)) lua_settop(L, 2);
+    if (clears) lua_settop(L, 1);
+    const int count = lua_gettop(L);
+    // The node is checked first, as in every other function; the rest after it.
+    std::vector<int> rest;
+    for (int i = 2; i <= count; ++i) rest.push_back(lua_type(L, i));
+    CLuaNode* node = nullptr;
+    if (count <= 1)
+      node = NodeArg(L, {});
+    else if (count == 2)
+      node = NodeArg(L, {rest[0]});
+    else
+      node = NodeArg(L, {rest[0], rest[1]});
+    if (clears) {
+      ClearStack(L);
+      if (node != nullptr) node->Text.reset();
+      return 0;
+    }
+    auto label = std::make_unique<TLabel>();
+    label->Text = TextArg(L, 2);
+    if (count == 3) StyleArg(L, 3, "setText", &label->Style, &label->FontName);
+    ClearStack(L);
+    if (node == nullptr) return 0;
+    // The same text again (a scene that sets it on every tick) keeps its layout.
+    if (node->Text && node->Text->Text == label->Text &&
+        SameStyle(node->Text->Style, label->Style)) {
+      node->Text->FontName = label->FontName;
+      return 0;
+    }
+    node->Text = std::move(label);
+    return 0;
+  });
+}
+
+const char* const AlignNames[] = {nullptr, "left", "center", "right"};
+const char* const VAlignNames[] = {"top", "middle", "bottom"};
+
+// getText(node) -> text, style; nothing for a node without text.
+int GetText(lua_State* L) {
+  return Guarded(L, [L] {
+    CLuaNode* node = NodeArg(L, {});
+    ClearStack(L);
+    if (node == nullptr || !node->Text) return 0;
+    const TLabel& label = *node->Text;
+    lua_pushlstring(L, label.Text.data(), label.Text.size());
+    const TTextStyle& style = label.Style;
+    lua_newtable(L);
+    const std::string& font = label.FontName.empty() ? style.font : label.FontName;
+    lua_pushlstring(L, font.data(), font.size());
+    lua_setfield(L, -2, "font");
+    lua_pushnumber(L, style.size);
+    lua_setfield(L, -2, "size");
+    lua_createtable(L, 4, 0);
+    for (int i = 0; i < 4; ++i) {
+      lua_pushnumber(L, style.color[i]);
+      lua_rawseti(L, -2, i + 1);
+    }
+    lua_setfield(L, -2, "color");
+    // Left out while the paragraph's direction decides.
+    if (const char* align = AlignNames[static_cast<int>(style.align)]) {
+      lua_pushstring(L, align);
+      lua_setfield(L, -2, "align");
+    }
+    lua_pushstring(L, VAlignNames[static_cast<int>(style.valign)]);
+    lua_setfield(L, -2, "valign");
+    lua_pushnumber(L, style.lineHeight);
+    lua_setfield(L, -2, "lineHeight");
+    if (!style.lang.empty()) {
+      lua_pushlstring(L, style.lang.data(), style.lang.size());
+      lua_setfield(L, -2, "lang");
+    }
+    return 2;
+  });
+}
+
+// measureText(text [, style [, width]]) -> width, height of the text laid out (wrapped at
+// `width` when it is given).
+int MeasureText(lua_State* L) {
+  return Guarded(L, [L] {
+    const int top = lua_gettop(L);
+    if (top < 1) RaiseArgText(L, 1, "should be a string");
+    if (top > 3) {
+      lua_settop(L, 3);
+      RaiseArgText(L, 4, "should not be passed");
+    }
+    const std::string text = TextArg(L, 1);
+    TTextStyle style;
+    std::string fontName;
+    if (top >= 2 && !lua_isnil(L, 2)) StyleArg(L, 2, "measureText", &style, &fontName);
+    lua_Number width = 0;
+    if (top == 3 && !lua_isnil(L, 3)) {
+      if (lua_type(L, 3) != LUA_TNUMBER) RaiseArgText(L, 3, "should be a number");
+      width = lua_tonumber(L, 3);
+      if (!(width > 0)) RaiseArgText(L, 3, "should be a width above 0");
+    }
+    ClearStack(L);
+    const TTextLayout layout = LayOutText(text, style, static_cast<float>(width), 0);
+    lua_pushnumber(L, layout.width);
+    lua_pushnumber(L, layout.height);
+    return 2;
+  });
+}
+
 // The table's functions. Each is a closure over the host: a new one is added here.
 const struct {
   const char* name;
@@ -419,6 +672,9 @@ const struct {
     {"setFill", SetFill},
     {"setOpacity", SetOpacity},
     {"getOpacity", GetOpacity},
+    {"setText", SetText},
+    {"getText", GetText},
+    {"measureText", MeasureText},
 };
 
 }  // namespace
@@ -441,6 +697,28 @@ void RegisterKestruneTable(lua_State* L, CLua* host) {
   }
   lua_pop(L, 1);
   lua_setglobal(L, "kestrune");
+}
+
+bool AddKestruneFunctions(CLua& host, const char* name,
+                          const std::vector<TKestruneFunction>& functions, void* upvalue) {
+  if (host.LuaState == nullptr) return false;
+  auto add = [&](lua_State* L) {
+    // The table the host made, even where a script already replaced the global.
+    lua_getglobal(L, "package");
+    if (!lua_istable(L, -1)) luaL_error(L, "the package library is missing");
+    lua_getfield(L, -1, "loaded");
+    if (!lua_istable(L, -1)) luaL_error(L, "package.loaded is missing");
+    lua_getfield(L, -1, "kestrune");
+    if (!lua_istable(L, -1)) luaL_error(L, "the kestrune table is missing");
+    lua_newtable(L);
+    for (const TKestruneFunction& entry : functions) {
+      lua_pushlightuserdata(L, upvalue);
+      lua_pushcclosure(L, entry.Function, 1);
+      lua_setfield(L, -2, entry.Name);
+    }
+    lua_setfield(L, -2, name);
+  };
+  return RunProtected(host.LuaState, add);
 }
 
 void PushSceneHandle(lua_State* L, uint64_t handle) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "bind/LuaBind.h"
 
@@ -13,6 +14,17 @@ class CLua;
 // `kestrune` and as package.loaded.kestrune. Runs inside the host's protected set-up. The
 // program never reads the global back: a scene that replaces it only loses the functions.
 void RegisterKestruneTable(LuaBind::lua_State* L, CLua* host);
+
+// A function of a table that another part of the program adds to `kestrune`.
+struct TKestruneFunction {
+  const char* Name;
+  LuaBind::lua_CFunction Function;
+};
+
+// Sets kestrune[name] to a new table of these functions, each a closure over `upvalue`, inside a
+// protected call of the host's. False when the host has no interpreter or the call raised.
+bool AddKestruneFunctions(CLua& host, const char* name,
+                          const std::vector<TKestruneFunction>& functions, void* upvalue);
 
 // A handle as scripts hold it, and back; 0 for a value that is no handle.
 void PushSceneHandle(LuaBind::lua_State* L, uint64_t handle);

@@ -140,6 +140,7 @@ bool CLua::LoadScript(const std::string& fileName) {
 }
 
 bool CLua::RunScript(const std::string& fileName) {
+  ErrorReport.clear();
   const std::string resolved = ResolveDataPath(fileName);
   const std::string path = AnsiLowerCase(resolved);
   if (LuaState == nullptr) {
@@ -203,7 +204,8 @@ bool CLua::RunScript(const std::string& fileName) {
   PushTracebackHandler(LuaState);
   lua_getref(LuaState, entry->ChunkRef);
   if (lua_pcall(LuaState, 0, LUA_MULTRET, base + 1) != 0) {
-    ReportScriptError(LuaState);
+    ErrorReport = ScriptErrorReport(LuaState);
+    WriteErrorLine(ErrorReport);
     ErrorText = ErrorValue(LuaState);
     lua_settop(LuaState, base);
     return false;
@@ -211,6 +213,7 @@ bool CLua::RunScript(const std::string& fileName) {
   // Whatever the chunk returned is of no use, and would pile up with every run.
   lua_settop(LuaState, base);
   ErrorText.clear();
+  ErrorReport.clear();
   DeleteRemovedNodes();
   return true;
 }

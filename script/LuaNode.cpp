@@ -338,20 +338,22 @@ void CLuaNode::Place(const float values[4]) {
 
   if (GLScreen == nullptr || !(DrawnOpacity > 0)) return;
   const TLuaNodePicture* picture = GetCurrentPicture();
-  if (picture == nullptr && !HasFill) return;
+  if (picture == nullptr && !HasFill && !Text) return;
   GLScreen->SetClip(Bounded ? &Bound : nullptr);
   if (HasFill) GLScreen->DrawFill(ScreenRect, Fill, DrawnOpacity);
-  if (picture == nullptr) return;
-  // An index that names no texture draws nothing; the children still draw.
-  const TGLTexture* texture = GLScreen->GetTexture(picture->TextureIndex);
-  if (texture == nullptr) return;
-  TFloatRect source{0, 0, 1, 1};
-  if (picture->HasSource) {
-    source = TFloatRect{
-        picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
-        picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
+  // An index that names no texture draws nothing; the text and the children still draw.
+  const TGLTexture* texture =
+      picture != nullptr ? GLScreen->GetTexture(picture->TextureIndex) : nullptr;
+  if (texture != nullptr) {
+    TFloatRect source{0, 0, 1, 1};
+    if (picture->HasSource) {
+      source = TFloatRect{
+          picture->Source.Left / texture->Width, picture->Source.Top / texture->Height,
+          picture->Source.Width / texture->Width, picture->Source.Height / texture->Height};
+    }
+    GLScreen->DrawPicture(*texture, ScreenRect, source, DrawnOpacity);
   }
-  GLScreen->DrawPicture(*texture, ScreenRect, source, DrawnOpacity);
+  if (Text) GLScreen->DrawLabel(*Text, ScreenRect, DrawnOpacity);
 }
 
 struct CLuaNode::TFrameWalk {

@@ -13,6 +13,7 @@
 
 #include "bind/LuaBind.h"
 #include "render/Graph_un.h"
+#include "render/Label.h"
 #include "script/SceneClock.h"
 #include "script/ScriptConsole.h"
 
@@ -128,6 +129,8 @@ class CLuaNode {
   bool HasFill = false;
   float Fill[4] = {0, 0, 0, 0};
   float Opacity = 1;
+  // The node's text, drawn over its fill and picture; null for a node without one.
+  std::unique_ptr<TLabel> Text;
   // What the last frame gave the node: its opacity times its ancestors', and the rectangle its
   // clipping ancestors leave it (when Bounded).
   float DrawnOpacity = 1;
@@ -259,6 +262,9 @@ class CLua {
 
   LuaBind::lua_State* LuaState = nullptr;  // null when the Lua library could not be bound
   std::string ErrorText;
+  // The last run's error with the traceback of where it was raised, as standard error got it;
+  // empty when the run did not get as far as running the script.
+  std::string ErrorReport;
   std::unique_ptr<CLuaNode> Root;
   std::vector<TLuaFile> Files;
   std::unique_ptr<CLuaNodeList> HitList;

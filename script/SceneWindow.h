@@ -16,6 +16,9 @@ struct TSceneWindow {
   std::function<bool()> FullScreen;
   // Shows or hides the pointer over the scene.
   std::function<void(bool visible)> SetCursorVisible;
+  // Where print's line goes instead of standard output when set: a scene's tests keep standard
+  // output for their verdicts.
+  std::function<void(const std::string&)> PrintLine;
 };
 
 extern TSceneWindow SceneWindow;

@@ -160,8 +160,12 @@ std::string ScriptErrorReport(lua_State* L) {
   return text;
 }
 
+std::function<void(const std::string& report)> ScriptErrorSeen;
+
 void ReportScriptError(lua_State* L) {
-  WriteErrorLine(ScriptErrorReport(L));
+  const std::string report = ScriptErrorReport(L);
+  WriteErrorLine(report);
+  if (ScriptErrorSeen) ScriptErrorSeen(report);
 }
 
 namespace {
@@ -174,6 +178,7 @@ constexpr size_t kErrorsKept = 16;
 }  // namespace
 
 void CRepeatedErrors::Report(const std::string& report, int64_t now) {
+  if (ScriptErrorSeen) ScriptErrorSeen(report);
   for (size_t i = 0; i < Seen.size(); ++i) {
     if (Seen[i].Report != report) continue;
     TSeen seen = std::move(Seen[i]);

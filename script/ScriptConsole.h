@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ void PushTracebackHandler(LuaBind::lua_State* L);
 // stand-alone interpreter names it; no metamethod runs, and nothing is allocated in the
 // interpreter, so it may be called outside any protected call. The stack is left as it is.
 void ReportScriptError(LuaBind::lua_State* L);
+
+// Told of every script error that is written (ReportScriptError, CRepeatedErrors::Report, each
+// repeat included), with its report, when set: a scene's test fails on a handler's error.
+extern std::function<void(const std::string& report)> ScriptErrorSeen;
 
 // What ReportScriptError writes, without writing it; the noted traceback is used up the same way.
 std::string ScriptErrorReport(LuaBind::lua_State* L);

@@ -116,7 +116,10 @@ int print(lua_State* L) {
     const std::string line = PrintLine(L);
     std::string text = DescribeArgs("print", L);
     if (SceneWindow.SetCaption) SceneWindow.SetCaption(text);
-    WriteOutputLine(line);
+    if (SceneWindow.PrintLine)
+      SceneWindow.PrintLine(line);
+    else
+      WriteOutputLine(line);
     return 0;
   });
 }

@@ -45,6 +45,8 @@ unsigned long PixelOf(const Visual* visual, unsigned r, unsigned g, unsigned b) 
 
 bool OpenDisplay() {
   if (state.display) return true;
+  // A run without a display never talks to a server, even where DISPLAY names one.
+  if (Headless()) return false;
   // A busy server can refuse a connection for a moment (seen with several test programs and
   // servers starting at once); a few short retries keep that from failing the whole program.
   Display* display = XOpenDisplay(nullptr);

@@ -1,5 +1,6 @@
 // Files: the existence test, the program's own path and a read-only file handle that reports
 // short reads.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -192,4 +193,47 @@ BOOL CloseHandle(HANDLE handle) {
   close(file->fd);
   delete file;
   return TRUE;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (reason != nullptr) *reason = std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (reason != nullptr) *reason = std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  if (close(fd) != 0) {
+    if (reason != nullptr) *reason = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> FilesInFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return names;
+  std::string base = folder;
+  if (!base.empty() && base.back() != '/') base += '/';
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (FileExists(base + name)) names.push_back(name);
+  }
+  closedir(dir);
+  return names;
+}
+
+bool RemoveFile(const std::string& path) {
+  return unlink(path.c_str()) == 0;
 }

@@ -222,7 +222,8 @@ void PumpEvents(int maxWaitMs) {
   } else if (wait != 0) {
     poll(nullptr, 0, wait < 0 ? 1000 : wait);
   }
-  FireDueTimers();
+  // Without a display the caller runs the ticks, on a clock of its own.
+  if (!Headless()) FireDueTimers();
 }
 
 }  // namespace xbackend
@@ -243,6 +244,8 @@ void formframework::DestroyNative(TForm::Native* native) {
   Display* display = Dpy();
   if (native->inputContext) XDestroyIC(native->inputContext);
   native->inputContext = nullptr;
+  ForgetHeadlessTarget(native);
+  if (Headless()) ReleaseContextsOn(native->window);
   if (display && native->window) {
     ReleaseContextsOn(native->window);
     if (native->alive) {
@@ -258,6 +261,13 @@ void formframework::DestroyNative(TForm::Native* native) {
 
 HWND TForm::Handle() {
   if (handle_) return reinterpret_cast<HWND>(handle_);
+  if (Headless()) {
+    handle_ = new Native;
+    handle_->form = this;
+    handle_->window = NewHeadlessDrawable();
+    LiveWindows().insert(handle_);
+    return reinterpret_cast<HWND>(handle_);
+  }
   if (!OpenDisplay()) throw std::runtime_error(NoDisplayMessage());
   Display* display = Dpy();
   const DisplayState& displayState = State();
@@ -286,7 +296,7 @@ HWND TForm::Handle() {
 }
 
 void formframework::CaptionNative(TForm::Native* native, const std::string& caption) {
-  if (!native->alive) return;
+  if (!native->alive || Headless()) return;
   SetWindowTitle(native->window, caption);
   XFlush(Dpy());
 }
@@ -294,7 +304,7 @@ void formframework::CaptionNative(TForm::Native* native, const std::string& capt
 void TForm::Show() {
   Handle();
   Native* native = handle_;
-  if (!native->alive) return;
+  if (!native->alive || Headless()) return;
   Display* display = Dpy();
   if (!native->positioned) {
     native->positioned = true;

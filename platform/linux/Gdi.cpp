@@ -1,6 +1,7 @@
 // Device contexts and pixel formats over GLX. A pixel format is a 1-based index into the
 // server's framebuffer configs; a window DC draws into the form's window, a memory DC into an X
-// pixmap made GL-capable with glXCreatePixmap once its format is set.
+// pixmap made GL-capable with glXCreatePixmap once its format is set. Without a display the
+// formats are those of the forms' off-screen buffers (Headless.cpp), and there are no memory DCs.
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -107,6 +108,11 @@ FormatInfo Describe(Display* display, GLXFBConfig config) {
 }
 
 void ReadConfigs() {
+  if (!configsRead && Headless()) {
+    configsRead = true;
+    for (const PIXELFORMATDESCRIPTOR& pfd : HeadlessPixelFormats()) infos.push_back({pfd, 0, 0});
+    return;
+  }
   if (configsRead || !OpenDisplay()) return;
   configsRead = true;
   Display* display = Dpy();
@@ -421,8 +427,8 @@ BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* /*descripto
   GLXDrawable drawable;
   int* current = nullptr;
   if (!DrawableOf(context, &drawable, &current)) return FALSE;
-  GLXFBConfig config = PixelFormatConfig(format);
-  if (!config) {
+  ReadConfigs();
+  if (format < 1 || format > static_cast<int>(infos.size())) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
     return FALSE;
   }
@@ -441,7 +447,8 @@ BOOL SetPixelFormat(HDC dc, int format, const PIXELFORMATDESCRIPTOR* /*descripto
   if (context->memory) {
     Bitmap* bitmap = context->selected;
     unsigned long errorsBefore = XErrorCount();
-    GLXPixmap glxPixmap = glXCreatePixmap(Dpy(), config, bitmap->pixmap, nullptr);
+    GLXPixmap glxPixmap =
+        glXCreatePixmap(Dpy(), PixelFormatConfig(format), bitmap->pixmap, nullptr);
     XSync(Dpy(), False);
     if (!glxPixmap || XErrorCount() != errorsBefore) {
       if (glxPixmap) glXDestroyPixmap(Dpy(), glxPixmap);
@@ -467,6 +474,11 @@ BOOL SwapBuffers(HDC dc) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
     return FALSE;
   }
+  if (Headless()) {
+    HeadlessFrameDone(context->window);
+    return TRUE;
+  }
+  if (!context->memory) KeepFrameBeforeSwap(context->window, drawable);
   glXSwapBuffers(Dpy(), drawable);
   return TRUE;
 }

@@ -13,6 +13,7 @@ namespace {
 
 struct RenderContext {
   GLXContext context = nullptr;
+  HeadlessContext* headless = nullptr;  // in its place without a display
   int pixelFormat = 0;
   bool everCurrent = false;
 };
@@ -32,6 +33,7 @@ RenderContext* FindContext(HGLRC rc) {
 }
 
 void MakeNothingCurrent() {
+  if (currentContext && Headless()) MakeNoHeadlessCurrent();
   if (currentContext && Dpy()) glXMakeCurrent(Dpy(), None, nullptr);
   currentContext = nullptr;
   currentDC = nullptr;
@@ -60,6 +62,20 @@ HGLRC CreateContext(HDC dc) {
   GLXDrawable drawable;
   int* format = nullptr;
   if (!DrawableOf(context, &drawable, &format)) return nullptr;
+  if (Headless()) {
+    if (!*format) {
+      SetLastError(ERROR_INVALID_PIXEL_FORMAT);
+      return nullptr;
+    }
+    HeadlessContext* made = CreateHeadlessContext(*format, nullptr);
+    if (!made) return nullptr;
+    auto* rc = new RenderContext;
+    rc->headless = made;
+    rc->pixelFormat = *format;
+    LiveContexts().insert(rc);
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<HGLRC>(rc);
+  }
   GLXFBConfig config = PixelFormatConfig(*format);
   if (!config) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
@@ -97,7 +113,10 @@ BOOL DeleteContext(HGLRC rc) {
     return FALSE;
   }
   if (context == currentContext) MakeNothingCurrent();
-  glXDestroyContext(Dpy(), context->context);
+  if (context->headless)
+    DeleteHeadlessContext(context->headless);
+  else
+    glXDestroyContext(Dpy(), context->context);
   LiveContexts().erase(context);
   delete context;
   return TRUE;
@@ -120,10 +139,26 @@ BOOL MakeCurrent(HDC dc, HGLRC rc) {
   int* format = nullptr;
   if (!DrawableOf(device, &drawable, &format)) return FALSE;
   // The screen makes its context current at every frame: nothing more to ask the server then.
-  if (context == currentContext && dc == currentDC && drawable == currentDrawable) return TRUE;
+  // Without a display it is asked all the same: the form's buffer follows its client size.
+  if (context == currentContext && dc == currentDC && drawable == currentDrawable &&
+      !context->headless)
+    return TRUE;
   if (*format != context->pixelFormat || !drawable) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
     return FALSE;
+  }
+  if (context->headless) {
+    if (!MakeHeadlessCurrent(context->headless, device->window)) {
+      currentContext = nullptr;
+      currentDC = nullptr;
+      currentDrawable = 0;
+      return FALSE;
+    }
+    context->everCurrent = true;
+    currentContext = context;
+    currentDC = dc;
+    currentDrawable = drawable;
+    return TRUE;
   }
   unsigned long errorsBefore = XErrorCount();
   Bool done = glXMakeCurrent(Dpy(), drawable, context->context);
@@ -165,7 +200,8 @@ FARPROC GetProcAddressWgl(const char* name) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  FARPROC address = glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name));
+  FARPROC address = Headless() ? HeadlessProcAddress(name)
+                               : glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name));
   if (!address) SetLastError(ERROR_PROC_NOT_FOUND);
   return address;
 }
@@ -175,6 +211,10 @@ BOOL CopyContext(HGLRC source, HGLRC destination, UINT mask) {
   RenderContext* to = FindContext(destination);
   if (!from || !to || to == currentContext) {
     SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (from->headless) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);  // EGL copies no state between contexts
     return FALSE;
   }
   unsigned long errorsBefore = XErrorCount();
@@ -199,6 +239,13 @@ BOOL ShareLists(HGLRC first, HGLRC second) {
   if (target->everCurrent) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
+  }
+  if (target->headless) {
+    HeadlessContext* shared = CreateHeadlessContext(target->pixelFormat, source->headless);
+    if (!shared) return FALSE;
+    DeleteHeadlessContext(target->headless);
+    target->headless = shared;
+    return TRUE;
   }
   GLXFBConfig config = PixelFormatConfig(target->pixelFormat);
   unsigned long errorsBefore = XErrorCount();
@@ -240,6 +287,11 @@ DWORD SwapMultipleBuffers(UINT count, const WGLSWAP* swaps) {
 BOOL UseFontBitmaps(HDC dc, DWORD first, DWORD count, DWORD listBase) {
   if (!FindDC(dc) || !currentContext) {
     SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // The fonts are the X server's.
+  if (!Dpy()) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
   }
   static XFontStruct* font = XLoadQueryFont(Dpy(), "fixed");
@@ -320,6 +372,10 @@ FARPROC WglBaseFunction(const char* name) {
 
 void ReleaseContextsOn(GLXDrawable drawable) {
   if (currentContext && currentDrawable == drawable) MakeNothingCurrent();
+}
+
+GLXDrawable CurrentDrawable() {
+  return currentDrawable;
 }
 
 }  // namespace xbackend

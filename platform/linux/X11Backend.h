@@ -163,6 +163,48 @@ FARPROC WglBaseFunction(const char* name);
 // UTF-8 to Latin-1 for the core fonts; characters outside Latin-1 become '?'.
 std::string Utf8ToLatin1(const std::string& text);
 
+// The drawable the current context draws into, 0 when none is current.
+GLXDrawable CurrentDrawable();
+
+// ---------------------------------------------------------------------------------------------
+// Running without a display (Headless.cpp): Mesa's EGL on the surfaceless platform, each form
+// drawn into a framebuffer object of its client size by whichever context is made current on
+// it. Forms then have no X window; a number of their own stands for it as their drawable.
+
+// Whether this run has no display (TApplication::InitializeHeadless).
+bool Headless();
+// Loads EGL and starts its software renderer; false with the reason for the user.
+bool StartHeadless(std::string* reason);
+// What stands for a new form's window.
+Window NewHeadlessDrawable();
+// The pixel formats offered without a display (there are no GLX configs then).
+const std::vector<PIXELFORMATDESCRIPTOR>& HeadlessPixelFormats();
+
+struct HeadlessContext;
+// A context for the 1-based format, sharing objects with `share` when given; null with the
+// error code set when EGL refuses.
+HeadlessContext* CreateHeadlessContext(int pixelFormat, HeadlessContext* share);
+void DeleteHeadlessContext(HeadlessContext* context);
+// Makes the context current drawing into the form's buffer, made or resized to the client
+// area as needed; false with the error code set.
+bool MakeHeadlessCurrent(HeadlessContext* context, TForm::Native* target);
+void MakeNoHeadlessCurrent();
+FARPROC HeadlessProcAddress(const char* name);
+// The frame in the form's buffer is finished (SwapBuffers).
+void HeadlessFrameDone(TForm::Native* target);
+// The form goes away: the contexts forget its buffer.
+void ForgetHeadlessTarget(TForm::Native* target);
+// The last finished frame of the form, bottom row first, RGB; false when there is none.
+bool ReadHeadlessFrame(TForm::Native* target, std::vector<unsigned char>* rgb, int* width,
+                       int* height);
+
+// ---------------------------------------------------------------------------------------------
+// The frame's pixels in a window (FramePixels.cpp)
+
+// Called just before the window's buffers are swapped: keeps a copy of the back buffer when
+// the form's frames are asked for and the current context draws into the window.
+void KeepFrameBeforeSwap(TForm::Native* window, GLXDrawable drawable);
+
 // ---------------------------------------------------------------------------------------------
 // Keyboard
 
@@ -197,4 +239,14 @@ struct TForm::Native {
   int normalHeight = 0;
   bool cursorHidden = false;
   Cursor emptyCursor = 0;  // made when the pointer is first hidden
+  // Without a display: the context that last drew into the form's buffer, and whether a frame
+  // of it was finished since that buffer was made.
+  xbackend::HeadlessContext* drawnBy = nullptr;
+  bool frameDone = false;
+  // In a window: a copy of the back buffer taken before each swap once the frames are asked
+  // for, bottom row first, RGB.
+  bool keepFrames = false;
+  std::vector<unsigned char> frame;
+  int frameWidth = 0;
+  int frameHeight = 0;
 };

@@ -100,3 +100,45 @@ std::string SysErrorMessage(DWORD code) {
     result.pop_back();
   return result;
 }
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason) {
+  HANDLE file = ::CreateFileW(WideFromText(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (reason != nullptr) *reason = SysErrorMessage(GetLastError());
+    return false;
+  }
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+    DWORD wrote = 0;
+    ok = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  if (!ok && reason != nullptr) *reason = SysErrorMessage(GetLastError());
+  if (!::CloseHandle(file) && ok) {
+    if (reason != nullptr) *reason = SysErrorMessage(GetLastError());
+    ok = false;
+  }
+  return ok;
+}
+
+std::vector<std::string> FilesInFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  std::string pattern = folder.empty() ? std::string(".") : folder;
+  if (!IsPathDelimiter(pattern.back())) pattern += '\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(WideFromText(pattern + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    names.push_back(Utf8FromWide(found.cFileName));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(WideFromText(path).c_str()) != 0;
+}

@@ -438,7 +438,8 @@ void TimerStopped() {
 // Window timers need the owner's window; a form without one yet gets it made.
 void formframework::StartTimerNative(TTimer* timer) {
   TForm* owner = timer->Owner();
-  if (!owner) return;
+  // Without a window system the caller runs the ticks, on a clock of its own.
+  if (!owner || Application->Headless()) return;
   HWND window = owner->Handle();
   if (SetTimer(window, reinterpret_cast<UINT_PTR>(timer), std::max<UINT>(timer->Interval, 1),
                nullptr))
@@ -462,6 +463,7 @@ void formframework::DestroyNative(TForm::Native* native) {
       if (timer->Enabled() && timer->Owner() == native->form &&
           KillTimer(native->window, reinterpret_cast<UINT_PTR>(timer)))
         TimerStopped();
+    ForgetKeptFrames(native->window);
     SetWindowLongPtrW(native->window, GWLP_USERDATA, 0);
     DestroyWindow(native->window);
   }
@@ -517,6 +519,7 @@ void formframework::CaptionNative(TForm::Native* native, const std::string& capt
 
 void TForm::Show() {
   HWND window = Handle();
+  if (Application->Headless()) return;  // never shown
   if (!handle_->positioned) {
     handle_->positioned = true;
     if (handle_->fullScreen) {

@@ -30,6 +30,9 @@ std::string Utf8FromWide(const std::wstring& text);
 // that a quoted argument ending in a backslash ("C:\scenes\menu\") keeps it and ends there.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
 
+// The window goes away: so do the frames kept of it (FramePixels.cpp).
+void ForgetKeptFrames(HWND window);
+
 // The class of the forms' windows.
 inline constexpr wchar_t kFormClassName[] = L"KestruneForm";
 

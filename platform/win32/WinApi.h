@@ -36,3 +36,8 @@ HMODULE Utf8LoadLibraryA(const char* fileName);
 #define CreateFileA Utf8CreateFileA
 #define GetModuleFileNameA Utf8GetModuleFileNameA
 #define LoadLibraryA Utf8LoadLibraryA
+
+// Frames are kept for ReadFramePixels just before they are presented, where the back buffer
+// still holds them; without a window system nothing is presented.
+BOOL WINAPI FrameKeepingSwapBuffers(HDC dc);
+#define SwapBuffers FrameKeepingSwapBuffers

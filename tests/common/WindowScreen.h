@@ -3,7 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "TestImages.h"
 #include "platform/Platform.h"
 #include "render/Graph_un.h"
 
@@ -25,3 +28,15 @@ class TWindowScreen {
   std::unique_ptr<TForm> Form;
   std::unique_ptr<CGLScreen> Screen;
 };
+
+// One 800 by 600 frame through every way the screen draws (fills, stretched, blended, cut and
+// clipped pictures of the test data), the same in every run: for comparing the pixels of two
+// ways to draw it. Its textures are added to the screen's table when that is empty.
+void DrawSampleFrame(CGLScreen& screen);
+// The colour of the sample frame's top left corner.
+extern const TRgb SampleFrameFill;
+
+// Empty when two frames of RGB rows `width` pixels wide differ by no more than `tolerance` in
+// any channel; otherwise how many bytes differ beyond it, and the first one's pixel.
+std::string FrameDifference(const std::vector<unsigned char>& seen,
+                            const std::vector<unsigned char>& expected, int width, int tolerance);

@@ -79,6 +79,7 @@ TEST(RefusedCommandLine, StatusTwoAndOneLineBeforeAnyWindow) {
       {"/dev/zero", "kestrune: /dev/zero: not a regular file"},
       {"'" + empty + "'", "kestrune: " + empty + ": this folder holds no Test.lua"},
       {"--frobnicate", "kestrune: unknown option --frobnicate\nUsage: kestrune"},
+      {"--test --watch scene", "kestrune: --watch cannot be used with --test\nUsage: kestrune"},
   };
   for (const auto& [arguments, line] : cases) {
     SCOPED_TRACE(arguments);
@@ -194,6 +195,60 @@ TEST(WatchedScene, ANodeUnderAStillPointerIsEnteredAtTheFirstFrameOfEachStart) {
   program.WriteFile("scene/Test.lua", scene("two"));
   EXPECT_EQ(program.WaitForCaption("print 1 args (STR entered two)", 20000),
             "print 1 args (STR entered two)");
+  program.Close();
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+}
+
+// Polls the pixel until `wanted` holds for it (about ten seconds at most); returns the last seen.
+Rgb WaitForPixel(const Program& program, int x, int y, bool (*wanted)(const Rgb&)) {
+  Rgb seen = program.Pixel(x, y);
+  for (int i = 0; i < 100 && !wanted(seen); ++i) {
+    Pause(100);
+    seen = program.Pixel(x, y);
+  }
+  return seen;
+}
+
+bool Green(const Rgb& c) {
+  return c.r < 30 && c.g > 200 && c.b < 30;
+}
+
+// The dark red band over the green root.
+bool Band(const Rgb& c) {
+  return c.r > 60 && c.g < 80 && c.b < 40;
+}
+
+TEST(WatchedScene, AStartErrorShowsInABandAtTheBottomUntilTheNextStart) {
+  const std::string scene =
+      "kestrune.setFill(root, {0, 1, 0})\n"
+      "root.setAttr{width = 800, height = 600}\n";
+  XServer server;
+  // Not watched: the window shows the scene as it is, and the error only in the caption. The
+  // frame that turned the top green drew the bottom as well.
+  {
+    Program program(server, (scene + "error('broken on purpose')\n").c_str());
+    program.Start();
+    ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+    EXPECT_NE(program.WaitForCaptionChange("Main").find("broken on purpose"), std::string::npos);
+    ASSERT_TRUE(Green(WaitForPixel(program, 790, 10, Green)));
+    EXPECT_TRUE(Green(program.Pixel(790, 596)));
+    program.Close();
+    EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
+  }
+  Program program(server, nullptr);
+  program.WriteFile("scene/Test.lua", scene + "error('broken on purpose')\n");
+  program.Start({"--watch", "scene"});
+  ASSERT_TRUE(program.WaitForWindow()) << program.Stderr();
+  ASSERT_TRUE(Green(WaitForPixel(program, 790, 10, Green)));
+  const Rgb band = WaitForPixel(program, 790, 596, Band);
+  EXPECT_TRUE(Band(band)) << band.r << " " << band.g << " " << band.b;
+  // As tall as the message and the traceback's first lines (four lines here), no taller.
+  EXPECT_TRUE(Band(program.Pixel(790, 540)));
+  EXPECT_TRUE(Green(program.Pixel(790, 480)));
+  // Fixed: the band is gone with the next start.
+  program.WriteFile("scene/Test.lua", scene + "print('fixed')\n");
+  ASSERT_EQ(program.WaitForCaption("print 1 args (STR fixed)", 20000), "print 1 args (STR fixed)");
+  EXPECT_TRUE(Green(WaitForPixel(program, 790, 596, Green)));
   program.Close();
   EXPECT_EQ(program.WaitForExit(30000), 0) << program.Stderr();
 }

@@ -162,6 +162,9 @@ void Program::Start(const std::vector<std::string>& arguments, const std::string
       unsetenv("GDK_SCALE");
     else
       setenv("GDK_SCALE", GdkScale.c_str(), 1);
+    // A CI that runs the suite must not change what the program under test does.
+    unsetenv("CI");
+    for (const std::string& pair : Environment) putenv(const_cast<char*>(pair.c_str()));
     if (StandardStreams == Streams::kClosed) {
       close(STDOUT_FILENO);
       close(STDERR_FILENO);

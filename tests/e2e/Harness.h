@@ -70,6 +70,8 @@ class Program {
   // GDK_SCALE for the program; empty leaves it unset, so that a desktop's scale where the tests
   // run does not change the window's size.
   std::string GdkScale;
+  // More of the program's environment, as NAME=value.
+  std::vector<std::string> Environment;
 
   // Starts the program with these arguments, in the working folder given relative to Folder()
   // (Folder() itself when empty). Its standard output and error go to files outside every

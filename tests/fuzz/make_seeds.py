@@ -5,7 +5,8 @@ reads. Everything is made here, except the PNG seeds: the test data's PNG suite 
 type, depth and interlacing), with a few damaged files made here from it. JPEG files are encoded
 by ImageMagick's convert from PPM.
 
-Usage: tests/fuzz/make_seeds.py OUTPUT_FOLDER   (writes OUTPUT_FOLDER/{bmp,tga,jpeg,png,script}/)
+Usage: tests/fuzz/make_seeds.py OUTPUT_FOLDER
+       (writes OUTPUT_FOLDER/{bmp,tga,jpeg,png,script,text}/)
 """
 import glob
 import os
@@ -152,11 +153,36 @@ def script_seeds():
     return seeds
 
 
+def text_seeds():
+    """Texts for the layout target: a style of 12 bytes (keep in step with FuzzText.cpp), then
+    UTF-8 text in scripts whose shaping and order differ."""
+    def style(font=0, size=16, align=0, valign=0, line_height=1.2, lang=1, width=0, height=0,
+              system=1, rasterise=1):
+        w = int((width + 100) * 16) if width else 0
+        h = int((height + 100) * 16) if height else 0
+        return bytes([font, int((size + 10) / 1.25), align, valign,
+                      int((line_height + 0.5) / 4 * 255), lang, w & 255, w >> 8, h & 255,
+                      h >> 8, 0 if system else 1, rasterise])
+    texts = {
+        "latin.txt": (style(width=80), "The quick brown fox jumps over the lazy dog."),
+        "words.txt": (style(width=30, align=3), "Supercalifragilistic\nexpialidocious"),
+        "arabic.txt": (style(lang=2, width=60), "\u0633\u0644\u0627\u0645 \u0639\u0644\u064a\u0643\u0645 123"),
+        "mixed.txt": (style(lang=3, align=2), "abc \u05e9\u05dc\u05d5\u05dd (1-2) def"),
+        "devanagari.txt": (style(lang=4), "\u0928\u092e\u0938\u094d\u0924\u0947 \u0915\u094d\u0937"),
+        "cjk.txt": (style(lang=5, width=50, height=40, valign=1), "\u3053\u3093\u306b\u3061\u306f\u4e16\u754c"),
+        "hidden.txt": (style(font=2), "a\u200d\u200e\ufeff\x01b\tc\r\nd\u2028e\u00ad"),
+    }
+    seeds = {name: head + text.encode("utf-8") for name, (head, text) in texts.items()}
+    seeds["invalid.txt"] = style(font=4) + b"a\xff\xe2\x82c\xed\xa0\x80\xc0\xaf\xf4\x90"
+    return seeds
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     out = sys.argv[1]
-    folders = {name: os.path.join(out, name) for name in ("bmp", "tga", "jpeg", "png", "script")}
+    folders = {name: os.path.join(out, name) for name in ("bmp", "tga", "jpeg", "png", "script",
+                                                     "text")}
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
 
@@ -182,6 +208,8 @@ def main():
     pngs(lambda name, data: put("png", name, data))
     for name, data in script_seeds().items():
         put("script", name, data)
+    for name, data in text_seeds().items():
+        put("text", name, data)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "ScriptFixture.h"
+#include "render/GlyphAtlas.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -128,6 +129,48 @@ TEST_F(SceneMemoryTest, ATenThousandNodeSceneDrawsWithoutTakingMemoryPerFrame) {
   EXPECT_EQ(drawAllocations, 0);
   EXPECT_EQ(luaAfter, luaBefore);
   EXPECT_EQ(Node({0, 0})->ScreenRect.Height, 4);
+}
+
+TEST_F(SceneMemoryTest, ALabelChangingOnEveryTickKeepsMemoryFlat) {
+  // A score of about 20 characters set on every tick, and a labelled node made and removed on
+  // every tick: what replaced texts and removed nodes held must be given back.
+  ASSERT_EQ(Run("local score = root.createNode{left = 10, top = 10, width = 300, height = 40}\n"
+                "local count = 0\n"
+                "function root:onTick()\n"
+                "  count = count + 1\n"
+                "  kestrune.setText(score, 'Score: ' .. count .. ' points')\n"
+                "  local passing = root.createNode{left = 10, top = 60, width = 300, height = 40}\n"
+                "  kestrune.setText(passing, 'Passing ' .. count, {size = 20})\n"
+                "  kestrune.remove(passing)\n"
+                "end"),
+            "");
+  const auto tick = [this] {
+    Host->Tick(0.055);
+    GLScreen->BeginFrame();
+    Host->DrawNodes();
+    GLScreen->EndFrame();
+  };
+  // Every digit has been drawn once by then, in both sizes.
+  for (int i = 0; i < 100; ++i) tick();
+  lua_gc(L, LUA_GCCOLLECT, 0);
+  const long luaBefore = LuaBytes(L);
+  const size_t heapBefore = mallinfo2().uordblks;
+  ASSERT_TRUE(GLScreen->Glyphs);
+  const size_t texelsBefore = GLScreen->Glyphs->Texels();
+  const int ticks = 1000;
+  for (int i = 0; i < ticks; ++i) tick();
+  lua_gc(L, LUA_GCCOLLECT, 0);
+  const long luaAfter = LuaBytes(L);
+  const size_t heapAfter = mallinfo2().uordblks;
+  std::printf("ticks %d: Lua bytes %ld -> %ld; malloc in use %zu -> %zu bytes\n", ticks, luaBefore,
+              luaAfter, heapBefore, heapAfter);
+  // The count's string grows by a digit: a little, never per tick.
+  EXPECT_LT(luaAfter - luaBefore, 1024);
+  EXPECT_LT(long(heapAfter) - long(heapBefore), 16 * 1024);
+  EXPECT_EQ(GLScreen->Glyphs->Texels(), texelsBefore);
+  // The passing label is never drawn: it goes in the tick that made it.
+  EXPECT_EQ(GLScreen->Glyphs->AtlasCount(), 1u);
+  EXPECT_EQ(Host->Root->Children.size(), 1u);
 }
 
 }  // namespace

@@ -412,15 +412,18 @@ std::string Program::Stdout() const {
   return text;
 }
 
-namespace {
-
-bool PollFor(const std::function<std::string()>& read, const std::string& text,
-             int milliseconds) {
+bool WaitUntil(const std::function<bool()>& holds, int milliseconds) {
   for (int waited = 0; waited <= milliseconds; waited += 50) {
-    if (read().find(text) != std::string::npos) return true;
+    if (holds()) return true;
     Sleep(50);
   }
   return false;
+}
+
+namespace {
+
+bool PollFor(const std::function<std::string()>& read, const std::string& text, int milliseconds) {
+  return WaitUntil([&] { return read().find(text) != std::string::npos; }, milliseconds);
 }
 
 }  // namespace

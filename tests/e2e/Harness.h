@@ -23,6 +23,9 @@ std::string Capture(const std::string& command, int* status = nullptr);
 // True when this build drives the Windows program under Wine.
 bool UnderWine();
 
+// Checks `holds` every 50 ms until it is true; false when `milliseconds` went by first.
+bool WaitUntil(const std::function<bool()>& holds, int milliseconds = 10000);
+
 // A private X server, so tests can run side by side without sharing a pointer (under Wine: the
 // display given in $KESTRUNE_WINE_DISPLAY or else $DISPLAY, and the tests run one at a time).
 class XServer {

@@ -8,13 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -42,13 +40,10 @@ void WindowSize(const XServer& server, const Program& program, int* width, int* 
 // Waits until the program's window is on the screen (it is found as soon as it is made, and a
 // busy machine may take a while to show it); false when it was not within ten seconds.
 bool WaitUntilShown(const XServer& server, const Program& program) {
-  for (int waited = 0; waited < 10000; waited += 50) {
-    if (e2e::Capture(server.Env() + "xwininfo -id " + program.Window()).find("IsViewable") !=
-        std::string::npos)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return e2e::WaitUntil([&] {
+    return e2e::Capture(server.Env() + "xwininfo -id " + program.Window()).find("IsViewable") !=
+           std::string::npos;
+  });
 }
 
 // The pixel once the first frame is there (the window's background is no black).
@@ -200,13 +195,10 @@ class WindowManager {
   }
   // Whether it has announced itself on the root window within ten seconds.
   bool WaitUntilRunning() const {
-    for (int waited = 0; waited < 10000; waited += 50) {
-      if (e2e::Capture(server_.Env() + "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null")
-              .find("window id") != std::string::npos)
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return e2e::WaitUntil([this] {
+      return e2e::Capture(server_.Env() + "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null")
+                 .find("window id") != std::string::npos;
+    });
   }
 
  private:
@@ -217,11 +209,11 @@ class WindowManager {
 // Polls until the client area has that size; false when it did not within ten seconds.
 bool WaitForSize(const XServer& server, const Program& program, int width, int height) {
   int w = 0, h = 0;
-  for (int waited = 0; waited < 10000; waited += 50) {
-    WindowSize(server, program, &w, &h);
-    if (w == width && h == height) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  if (e2e::WaitUntil([&] {
+        WindowSize(server, program, &w, &h);
+        return w == width && h == height;
+      }))
+    return true;
   ADD_FAILURE() << "the window is " << w << " by " << h << ", not " << width << " by " << height;
   return false;
 }
@@ -432,16 +424,14 @@ TEST_F(ScaleTest, FullScreenUnderWineLetterboxesTheSceneAtTheLargestEighthThatFi
 
 // Whether the pointer on the server shows nothing, once that holds or ten seconds went by.
 bool WaitForCursorHidden(Display* display, bool hidden) {
-  for (int waited = 0; waited < 10000; waited += 50) {
+  return e2e::WaitUntil([&] {
     XFixesCursorImage* image = XFixesGetCursorImage(display);
     bool empty = true;
     for (int i = 0; image != nullptr && i < image->width * image->height; ++i)
       empty = empty && (image->pixels[i] >> 24) == 0;
     if (image != nullptr) XFree(image);
-    if (empty == hidden) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+    return empty == hidden;
+  });
 }
 
 TEST_F(ScaleTest, TheHiddenPointerAndTheScriptShowingItAgain) {

@@ -46,7 +46,9 @@ libraries=$(strings -a "$program" | grep -E '^(/[^ ]*/)?lib[A-Za-z0-9_+.-]*\.so(
   sort -u)
 [ -n "$libraries" ] || fail "the program names no library"
 for library in $libraries; do
-  owner=$(dpkg-query -S "*/$multiarch/$(basename "$library")" 2>/dev/null | head -n 1 |
+  # (A few libraries, the line breaker's among them, are installed outside the multiarch folder.)
+  owner=$( (dpkg-query -S "*/$multiarch/$(basename "$library")" ||
+    dpkg-query -S "/usr/lib/$(basename "$library")") 2>/dev/null | head -n 1 |
     sed 's/: .*//; s/:[a-z0-9]*//g; s/,.*//') || true
   [ -n "$owner" ] || fail "no installed package holds $library"
   grep -Fxq "$owner" <<<"$depends" || fail "Depends does not name $owner, which holds $library"

@@ -3,6 +3,7 @@
 // buffer holds what the window system let through: nothing of a covered or unmapped window).
 #include <algorithm>
 
+#include "platform/BackBuffer.h"
 #include "platform/Platform.h"
 #include "platform/linux/X11Backend.h"
 
@@ -12,15 +13,7 @@ void KeepFrameBeforeSwap(TForm::Native* window, GLXDrawable drawable) {
   if (!window->keepFrames || CurrentDrawable() != drawable) return;
   const int width = window->form->ClientWidth, height = window->form->ClientHeight;
   if (width <= 0 || height <= 0) return;
-  GLint readBuffer = GL_BACK, alignment = 4;
-  glGetIntegerv(GL_READ_BUFFER, &readBuffer);
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glReadBuffer(GL_BACK);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  window->frame.resize(static_cast<size_t>(width) * height * 3);
-  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, window->frame.data());
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-  glReadBuffer(static_cast<GLenum>(readBuffer));
+  ReadBackBuffer(width, height, &window->frame);
   window->frameWidth = width;
   window->frameHeight = height;
 }

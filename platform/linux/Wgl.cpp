@@ -147,28 +147,21 @@ BOOL MakeCurrent(HDC dc, HGLRC rc) {
     SetLastError(ERROR_INVALID_PIXEL_FORMAT);
     return FALSE;
   }
+  bool done = false;
   if (context->headless) {
-    if (!MakeHeadlessCurrent(context->headless, device->window)) {
-      currentContext = nullptr;
-      currentDC = nullptr;
-      currentDrawable = 0;
-      return FALSE;
-    }
-    context->everCurrent = true;
-    currentContext = context;
-    currentDC = dc;
-    currentDrawable = drawable;
-    return TRUE;
+    done = MakeHeadlessCurrent(context->headless, device->window);
+  } else {
+    unsigned long errorsBefore = XErrorCount();
+    done = glXMakeCurrent(Dpy(), drawable, context->context);
+    XSync(Dpy(), False);
+    done = done && XErrorCount() == errorsBefore;
+    if (!done) SetLastError(ERROR_INVALID_HANDLE);
   }
-  unsigned long errorsBefore = XErrorCount();
-  Bool done = glXMakeCurrent(Dpy(), drawable, context->context);
-  XSync(Dpy(), False);
-  if (!done || XErrorCount() != errorsBefore) {
-    // GLX leaves nothing current after a failure.
+  if (!done) {
+    // Either way nothing is current after a failure.
     currentContext = nullptr;
     currentDC = nullptr;
     currentDrawable = 0;
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   context->everCurrent = true;

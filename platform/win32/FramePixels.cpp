@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/BackBuffer.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32Backend.h"
 
@@ -31,15 +32,7 @@ void KeepBackBuffer(HWND window, KeptFrame& frame) {
   GetClientRect(window, &client);
   const int width = client.right - client.left, height = client.bottom - client.top;
   if (width <= 0 || height <= 0) return;
-  GLint readBuffer = GL_BACK, alignment = 4;
-  glGetIntegerv(GL_READ_BUFFER, &readBuffer);
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glReadBuffer(GL_BACK);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  frame.rows.resize(static_cast<size_t>(width) * height * 3);
-  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, frame.rows.data());
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-  glReadBuffer(static_cast<GLenum>(readBuffer));
+  ReadBackBuffer(width, height, &frame.rows);
   frame.width = width;
   frame.height = height;
 }
